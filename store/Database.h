@@ -1,0 +1,79 @@
+// The connection to the document database and its one shared transaction.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "store/FbApi.h"
+
+class TDatabase;
+
+// One transaction (read committed, latest record version, no wait on lock
+// conflicts) that every statement of the program shares. Commit retaining keeps it
+// open; it ends with a commit when the connection closes.
+class TTransaction {
+public:
+    explicit TTransaction(TDatabase& db);
+    ~TTransaction();
+    TTransaction(const TTransaction&) = delete;
+    TTransaction& operator=(const TTransaction&) = delete;
+
+    void StartTransaction();
+    void CommitRetaining();
+    void Commit();
+    bool InTransaction() const { return static_cast<bool>(tra_); }
+    // The transaction interface; EDatabaseError when it is not started.
+    Firebird::ITransaction* Handle();
+    // Drops the handle without committing (the attachment is already gone).
+    void Forget() { tra_.reset(); }
+
+private:
+    TDatabase& db_;
+    fb::TransactionPtr tra_;
+};
+
+class TDatabase {
+public:
+    TDatabase() = default;
+    ~TDatabase();
+    TDatabase(const TDatabase&) = delete;
+    TDatabase& operator=(const TDatabase&) = delete;
+
+    // The database as the SQL client names it: a file path for the embedded
+    // engine, or "host:/path/file.fdb" for a server.
+    std::string DatabaseName;
+    // Client SQL dialect asked for; the database's own lower dialect wins.
+    int SQLDialect = 1;
+    // Run before every connect (to fill in name, parameters and dialect) and after
+    // every successful one (to start the shared transaction).
+    std::function<void(TDatabase&)> BeforeConnect;
+    std::function<void(TDatabase&)> AfterConnect;
+
+    // The parameter list: "user_name", "password", "lc_ctype". Setting a name
+    // replaces its entry; an empty value removes it, so it is not sent at all.
+    void SetParam(const std::string& name, const std::string& value);
+    std::string Param(const std::string& name) const;
+    const std::vector<std::pair<std::string, std::string>>& Params() const { return params_; }
+
+    // Connects when not connected: BeforeConnect, dialect check ("SQL Dialect
+    // Invalid" below 1), attach without a login prompt, AfterConnect.
+    void Open();
+    // Commits the default transaction and detaches; does nothing when closed.
+    void Close();
+    bool Connected() const { return static_cast<bool>(att_); }
+
+    // The dialect statements are prepared with (valid while connected).
+    int EffectiveDialect() const { return effectiveDialect_; }
+    void SetDefaultTransaction(TTransaction* tr) { defaultTransaction_ = tr; }
+    TTransaction* DefaultTransaction() const { return defaultTransaction_; }
+    // The attachment; EDatabaseError when not connected.
+    Firebird::IAttachment* Attachment();
+
+private:
+    std::vector<std::pair<std::string, std::string>> params_;
+    fb::AttachmentPtr att_;
+    int effectiveDialect_ = 3;
+    TTransaction* defaultTransaction_ = nullptr;
+};

@@ -1,0 +1,70 @@
+// The statement catalogue: every SQL text the program sends, by name. Other code
+// names statements, it never writes SQL. Texts are sent as lines ending in CR LF.
+//
+// "%d" is a node identifier formatted in decimal by WithId; ":Name" is a parameter
+// bound by name. No text value is ever spliced into a statement.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace Statements {
+
+inline constexpr std::string_view ChildNodesQuery =
+    "SELECT * FROM NODE N INNER JOIN MASTER_DETAIL MD ON N.NODE_ID=MD.DETAIL_ID "
+    "WHERE MD.MASTER_ID=%d ORDER BY MD.ORDER_,N.TITLE\r\n";
+
+// Which children of a node have children of their own, in one statement instead of
+// one ChildNodesQuery per child: a child is listed when ChildNodesQuery for it would
+// return a first row.
+inline constexpr std::string_view ChildrenWithChildrenQuery =
+    "SELECT C.DETAIL_ID FROM MASTER_DETAIL C INNER JOIN NODE CN ON CN.NODE_ID=C.DETAIL_ID "
+    "WHERE C.MASTER_ID=%d AND EXISTS (SELECT 1 FROM MASTER_DETAIL G INNER JOIN NODE GN "
+    "ON GN.NODE_ID=G.DETAIL_ID WHERE G.MASTER_ID=C.DETAIL_ID)\r\n";
+
+inline constexpr std::string_view NodeByIdQuery = "SELECT * FROM NODE N WHERE N.NODE_ID=%d\r\n";
+
+inline constexpr std::string_view NodeRowQuery = "SELECT * FROM NODE WHERE NODE_ID=%d\r\n";
+
+// Guide type and kind are bound, so any guide type (quotes included) is safe.
+inline constexpr std::string_view TemplateQuery =
+    "SELECT * FROM TEMPLATE WHERE GUIDE_TYPE IN (:Guide,'DEFAULT') AND KIND=:Kind\r\n";
+
+// The children of a node, for walking a branch. The walk skips the nodes it has
+// already visited itself instead of sending their ids in a NOT IN list, so the
+// statement stays the same size however large the branch grows.
+inline constexpr std::string_view UnvisitedChildrenQuery =
+    "SELECT * FROM NODE N INNER JOIN MASTER_DETAIL MD ON N.NODE_ID=MD.DETAIL_ID\r\n"
+    "WHERE MD.MASTER_ID=%d\r\n";
+
+inline constexpr std::string_view UpdateNodeContent =
+    "UPDATE NODE SET TITLE=:Title,STAMP_UPDATED='NOW',BODY=:Body,HEAD=:Head,ENCODING=:Encoding\r\n"
+    "WHERE NODE_ID=:NodeId\r\n";
+
+inline constexpr std::string_view FindNodeByOrigId =
+    "SELECT * FROM NODE WHERE ORIG_ID=:OrigId AND GUIDE_TYPE=:Guide\r\n";
+
+inline constexpr std::string_view InsertNode =
+    "INSERT INTO NODE(NODE_ID,TITLE,ORIG_URL,ORIG_ID,READ_CONTENT,GUIDE_TYPE) "
+    "VALUES(GEN_ID(NODE_ID, 1), :Title,:OrigUrl,:OrigId,'Y',:Guide)\r\n";
+
+inline constexpr std::string_view FindLink =
+    "SELECT * FROM MASTER_DETAIL WHERE MASTER_ID=:MId AND DETAIL_ID=:DId\r\n";
+
+inline constexpr std::string_view InsertLink =
+    "INSERT INTO MASTER_DETAIL(MASTER_ID,DETAIL_ID,ORDER_) VALUES(:MId,:DId,:Order)\r\n";
+
+inline constexpr std::string_view UpdateLinkOrder =
+    "UPDATE MASTER_DETAIL SET ORDER_=:Order WHERE MASTER_ID=:MId AND DETAIL_ID=:DId\r\n";
+
+inline constexpr std::string_view DeleteNode = "DELETE FROM NODE N WHERE N.NODE_ID=%d\r\n";
+
+// The statement text with its "%d" replaced by the node identifier in decimal.
+inline std::string WithId(std::string_view text, int nodeId) {
+    std::string s(text);
+    const auto pos = s.find("%d");
+    if (pos != std::string::npos) s.replace(pos, 2, std::to_string(nodeId));
+    return s;
+}
+
+}  // namespace Statements

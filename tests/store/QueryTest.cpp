@@ -1,0 +1,147 @@
+#include <gtest/gtest.h>
+
+#include "store/Query.h"
+#include "store/Statements.h"
+#include "tests/support/TempDatabase.h"
+
+namespace {
+
+class QueryTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { db_ = new TTempDatabase(true); }
+    static void TearDownTestSuite() {
+        delete db_;
+        db_ = nullptr;
+    }
+    void SetUp() override {
+        conn.DatabaseName = db_->Path();
+        conn.SQLDialect = 3;
+        conn.SetParam("user_name", "SYSDBA");
+        conn.SetDefaultTransaction(&tr);
+        conn.AfterConnect = [this](TDatabase&) { tr.StartTransaction(); };
+        conn.Open();
+    }
+
+    int InsertNode(const std::string& title, const std::string& origId) {
+        TQuery q(conn);
+        q.SetSQL(std::string(Statements::InsertNode));
+        q.SetParam("Title", title);
+        q.SetParam("OrigUrl", "http://127.0.0.1/" + origId);
+        q.SetParam("OrigId", origId);
+        q.SetParam("Guide", std::string("EZTRIP"));
+        q.ExecSQL();
+        tr.CommitRetaining();
+        q.SetSQL(std::string(Statements::FindNodeByOrigId));
+        q.SetParam("OrigId", origId);
+        q.SetParam("Guide", std::string("EZTRIP"));
+        q.ExecQuery();
+        EXPECT_FALSE(q.Eof());
+        return q.AsInteger("NODE_ID");
+    }
+
+    static TTempDatabase* db_;
+    TDatabase conn;
+    TTransaction tr{conn};
+};
+TTempDatabase* QueryTest::db_ = nullptr;
+
+TEST_F(QueryTest, TextsKeepTheirBytesInColumnsAndBlobs) {
+    // Quotes, a NUL byte, Latin-1 and UTF-8 bytes, and a body far beyond one blob segment.
+    const std::string title = std::string("O'Brien's \"caf\xE9\" \xC3\xA9", 19);
+    const int id = InsertNode(title, "bytes");
+    std::string body(300000, 'x');
+    body[5] = '\0';
+    body[70000] = '\xFF';
+    TQuery q(conn);
+    q.SetSQL(std::string(Statements::UpdateNodeContent));
+    q.SetParam("NodeId", id);
+    q.SetParam("Title", title);
+    q.SetParam("Body", body);
+    q.SetParam("Head", std::string());
+    q.SetParam("Encoding", std::string("windows-1250"));
+    q.ExecSQL();
+    tr.CommitRetaining();
+
+    q.SetSQL(Statements::WithId(Statements::NodeRowQuery, id));
+    q.ExecQuery();
+    ASSERT_FALSE(q.Eof());
+    EXPECT_EQ(q.AsText("TITLE"), title);
+    EXPECT_EQ(q.AsText("BODY"), body);
+    // An empty text goes into a text column as empty, not NULL.
+    EXPECT_FALSE(q.IsNull(q.FieldIndex("HEAD")));
+    EXPECT_EQ(q.AsText("HEAD"), "");
+    EXPECT_EQ(q.AsText("READ_CONTENT"), "Y");
+    EXPECT_FALSE(q.AsText("STAMP_UPDATED").empty());
+    q.Next();
+    EXPECT_TRUE(q.Eof());
+}
+
+TEST_F(QueryTest, NullsReadAsEmptyAndZeroAndUnknownColumnsAreReported) {
+    const int id = InsertNode("fresh", "nulls");
+    TQuery q(conn);
+    q.SetSQL(Statements::WithId(Statements::NodeByIdQuery, id));
+    q.ExecQuery();
+    ASSERT_FALSE(q.Eof());
+    EXPECT_EQ(q.AsText("BODY"), "");
+    EXPECT_EQ(q.AsInteger("STAMP_UPDATED"), 0);
+    EXPECT_EQ(q.FieldIndex("NO_SUCH_COLUMN"), -1);
+    EXPECT_EQ(q.FieldIndex("title"), -1);  // names are matched exactly
+    EXPECT_THROW(q.AsText("NO_SUCH_COLUMN"), EDatabaseError);
+}
+
+TEST_F(QueryTest, ParametersAreFoundOutsideQuotesOnlyAndMayRepeat) {
+    TQuery q(conn);
+    q.SetSQL("SELECT ':NotAParam' AS A, CAST(:X AS INTEGER) + CAST(:x AS INTEGER) AS B "
+             "FROM RDB$DATABASE\r\n");
+    q.SetParam("X", 20);
+    q.ExecQuery();
+    EXPECT_EQ(q.AsText("A"), ":NotAParam");
+    EXPECT_EQ(q.AsInteger("B"), 40);
+    EXPECT_THROW(q.SetParam("NotAParam", 1), EDatabaseError);
+}
+
+TEST_F(QueryTest, EmptyTextForANonTextColumnIsNull) {
+    TQuery q(conn);
+    q.SetSQL("INSERT INTO MASTER_DETAIL(MASTER_ID,DETAIL_ID,ORDER_) VALUES(-5,:D,:O)\r\n");
+    const int child = InsertNode("child", "emptyorder");
+    q.SetParam("D", child);
+    q.SetParam("O", std::string());
+    q.ExecSQL();
+    q.SetSQL("SELECT ORDER_ FROM MASTER_DETAIL WHERE MASTER_ID=-5\r\n");
+    q.ExecQuery();
+    ASSERT_FALSE(q.Eof());
+    EXPECT_TRUE(q.IsNull(0));
+}
+
+TEST_F(QueryTest, TemplateQueryTakesAnyGuideTypeSafely) {
+    TQuery q(conn);
+    q.SetSQL(std::string(Statements::TemplateQuery));
+    q.SetParam("Guide", std::string("O'REILLY"));
+    q.SetParam("Kind", std::string("DEFAULT"));
+    q.ExecQuery();
+    ASSERT_FALSE(q.Eof());
+    EXPECT_EQ(q.AsText("GUIDE_TYPE"), "DEFAULT");
+}
+
+TEST_F(QueryTest, ALockedRowFailsAtOnce) {
+    const int id = InsertNode("locked", "locked");
+    TDatabase other;
+    TTransaction otherTr(other);
+    other.DatabaseName = db_->Path();
+    other.SQLDialect = 3;
+    other.SetParam("user_name", "SYSDBA");
+    other.SetDefaultTransaction(&otherTr);
+    other.AfterConnect = [&](TDatabase&) { otherTr.StartTransaction(); };
+    // The embedded engine shares the file within one process, so a second
+    // connection can hold the row.
+    other.Open();
+    TQuery hold(other);
+    hold.SetSQL(Statements::WithId("UPDATE NODE SET TITLE='held' WHERE NODE_ID=%d\r\n", id));
+    hold.ExecSQL();
+
+    TQuery q(conn);
+    q.SetSQL(Statements::WithId(Statements::DeleteNode, id));
+    EXPECT_THROW(q.ExecSQL(), EDatabaseError);
+}
+
+}  // namespace
