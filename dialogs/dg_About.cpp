@@ -138,7 +138,11 @@ void TAboutDlg::HomePageClick() {
 void TAboutDlg::showEvent(QShowEvent* event) {
     if (!event->spontaneous()) {
         FormShow();
-        // New captions change the fixed size; take it on now so centring uses it.
+        // New captions change the fixed size. Take it on now, inside out (the frame's
+        // layout first), so the dialog is centred and first painted at its final size.
+        Bevel1->layout()->invalidate();
+        Bevel1->layout()->activate();
+        layout()->invalidate();
         layout()->activate();
     }
     QDialog::showEvent(event);
