@@ -90,7 +90,6 @@ TAboutDlg::TAboutDlg(QWidget* parent) : QDialog(parent), versionSource_(ProgramV
     OKBtn = new QPushButton(QStringLiteral("OK"), this);
     OKBtn->setObjectName(QStringLiteral("OKBtn"));
     OKBtn->setDefault(true);
-    // Escape rejects a QDialog; the dialog has only the one answer, so both close it.
     connect(OKBtn, &QPushButton::clicked, this, &QDialog::accept);
 
     auto* top = new QVBoxLayout(this);

@@ -60,6 +60,9 @@ public:
     QLabel* FileDescription;
     QPushButton* OKBtn;
 
+    // Escape and the window's close button answer OK too: there is nothing to cancel.
+    void reject() override { accept(); }
+
 protected:
     void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;

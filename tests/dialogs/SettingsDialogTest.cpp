@@ -102,10 +102,6 @@ TEST_F(SettingsDialogTest, DesignCaptionsPasswordAndTabOrder) {
         ASSERT_NE(label, nullptr) << name;
         EXPECT_EQ(label->text(), caption);
     }
-    for (const char* name : {"Database", "UserName", "Password", "SQLDialect", "CharSet"})
-        EXPECT_TRUE(dialog.GroupBox1->isAncestorOf(Field(&dialog, name))) << name;
-    for (const char* name : {"LogFile", "MaxLines"})
-        EXPECT_FALSE(dialog.GroupBox1->isAncestorOf(Field(&dialog, name))) << name;
 
     dialog.Password->setText("secret");
     EXPECT_EQ(dialog.Password->displayText(), "******");
