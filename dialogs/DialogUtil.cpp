@@ -60,7 +60,9 @@ void CenterOnScreen(QWidget* widget) {
     widget->move(frame.topLeft());
 }
 
-QString BytesToQString(const std::string& bytes) {
+// The log pane needs the very same conversion and defines it too; kept weak here so a
+// program that links both libraries gets one definition instead of a duplicate symbol.
+__attribute__((weak)) QString BytesToQString(const std::string& bytes) {
     QStringDecoder utf8(QStringDecoder::Utf8,
                         QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
     QString text = utf8(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
