@@ -1,0 +1,374 @@
+#include "download/wf_Download.h"
+
+#include <curl/curl.h>
+#include <string.h>
+
+#include <algorithm>
+#include <chrono>
+#include <mutex>
+
+#include "config/AuxProj.h"
+#include "download/wf_AlphaBeds.h"
+#include "download/wf_EzTrip.h"
+
+namespace {
+
+// memmem is linear and much faster than a byte-by-byte search, which matters on
+// pages of many megabytes scanned marker by marker.
+std::size_t FindBytes(std::string_view text, std::string_view what) {
+    if (what.empty() || what.size() > text.size()) return std::string_view::npos;
+    const void* hit = memmem(text.data(), text.size(), what.data(), what.size());
+    if (!hit) return std::string_view::npos;
+    return static_cast<const char*>(hit) - text.data();
+}
+
+bool IsBlank(char c) {
+    return static_cast<unsigned char>(c) <= 32;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------
+// Scanning routines
+
+std::string_view CutBetween(std::string_view& text, std::string_view startMarker,
+                            std::string_view endMarker) {
+    const std::size_t start = FindBytes(text, startMarker);
+    if (start == std::string_view::npos) {
+        text = {};
+        return {};
+    }
+    text.remove_prefix(start + startMarker.size());
+    const std::size_t end = FindBytes(text, endMarker);
+    if (end == std::string_view::npos) {
+        text = {};
+        return {};
+    }
+    const std::string_view part = text.substr(0, end);
+    text.remove_prefix(end + endMarker.size());
+    return part;
+}
+
+std::string CutBetween(std::string& text, std::string_view startMarker,
+                       std::string_view endMarker) {
+    std::string_view view = text;
+    std::string part(CutBetween(view, startMarker, endMarker));
+    text = std::string(view);
+    return part;
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+std::string FindCharset(std::string_view html, std::string_view def) {
+    std::string lower(html);
+    for (char& c : lower) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    std::string_view text = lower;
+    std::string_view head = CutBetween(text, "<head>", "</head>");
+    std::string_view meta = CutBetween(head, "<meta http-equiv=\"content-type\"", ">");
+    std::string_view name = CutBetween(meta, "charset=", "\"");
+    return std::string(name.empty() ? def : name);
+}
+
+std::string MakeAbsoluteUrl(std::string_view pageUrl, std::string_view href) {
+    const std::string_view result = TrimBlanks(href);
+    if (FindBytes(result, "://") != std::string_view::npos) return std::string(result);
+    std::size_t cut;
+    if (result.find('/') == std::string_view::npos) {
+        // A bare file name lives in the page's folder.
+        cut = pageUrl.rfind('/');
+    } else {
+        // Anything else with a "/" is taken from the root of the page's host.
+        const std::size_t scheme = FindBytes(pageUrl, "://");
+        if (scheme == std::string_view::npos) return std::string(result);
+        cut = pageUrl.find('/', scheme + 3);
+    }
+    if (cut == std::string_view::npos) return std::string(result);
+    std::string url(pageUrl.substr(0, cut + 1));
+    url += result;
+    return url;
+}
+
+std::string UrlBaseName(std::string_view url) {
+    const std::size_t slash = url.rfind('/');
+    if (slash != std::string_view::npos) url.remove_prefix(slash + 1);
+    return std::string(url.substr(0, url.find('.')));
+}
+
+// ---------------------------------------------------------------------------------
+// TDownload
+
+void TDownload::DoLog(const std::string& msg) {
+    if (OnLog) OnLog(msg);
+}
+
+void TDownload::DoContent(const std::string& title, const std::string& body,
+                          const std::string& head, const std::string& encoding,
+                          const std::string& url, const std::string& origId,
+                          TDownloadHandle& handle) {
+    if (OnContent) OnContent(title, body, head, encoding, url, origId, handle);
+}
+
+void TDownload::DoLink(bool first, const std::string& title, const std::string& url,
+                       const std::string& origId, int order, TDownloadHandle& handle) {
+    if (OnLink) OnLink(first, title, url, origId, order, handle);
+}
+
+// ---------------------------------------------------------------------------------
+// THttpDownload
+
+namespace {
+
+void CurlGlobalInit() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+template <typename T>
+void SetOpt(CURL* easy, CURLoption option, T value) {
+    const CURLcode rc = curl_easy_setopt(easy, option, value);
+    if (rc != CURLE_OK) {
+        throw EDownloadError(std::string("Cannot configure the HTTP client: ") +
+                             curl_easy_strerror(rc));
+    }
+}
+
+}  // namespace
+
+// One easy handle driven through a multi handle: the multi interface lets the fetch
+// loop wake up often enough to enforce a read time-out in milliseconds, which
+// libcurl's own low-speed limit (whole seconds) cannot.
+struct THttpDownload::THttpClient {
+    using TClock = std::chrono::steady_clock;
+
+    CURL* Easy = nullptr;
+    CURLM* Multi = nullptr;
+    long ReadTimeoutMs = 0;
+    char ErrorBuffer[CURL_ERROR_SIZE] = {};
+
+    // State of the request in progress.
+    std::string* Sink = nullptr;
+    TClock::time_point LastData;
+    std::string StatusLine;
+    std::string Location;
+    bool OutOfMemory = false;
+
+    THttpClient() {
+        Easy = curl_easy_init();
+        Multi = curl_multi_init();
+        if (!Easy || !Multi) {
+            Free();
+            throw EDownloadError("Cannot create the HTTP client");
+        }
+    }
+    ~THttpClient() { Free(); }
+    THttpClient(const THttpClient&) = delete;
+    THttpClient& operator=(const THttpClient&) = delete;
+
+    void Free() {
+        if (Multi) curl_multi_cleanup(Multi);
+        if (Easy) curl_easy_cleanup(Easy);
+        Multi = nullptr;
+        Easy = nullptr;
+    }
+
+    static size_t OnBody(char* data, size_t size, size_t count, void* self) {
+        auto* client = static_cast<THttpClient*>(self);
+        client->LastData = TClock::now();
+        try {
+            client->Sink->append(data, size * count);
+        } catch (...) {
+            client->OutOfMemory = true;
+            return 0;  // makes libcurl abort the transfer
+        }
+        return size * count;
+    }
+
+    static size_t OnHeader(char* data, size_t size, size_t count, void* self) {
+        auto* client = static_cast<THttpClient*>(self);
+        client->LastData = TClock::now();
+        const std::string_view line = TrimBlanks(std::string_view(data, size * count));
+        // A proxy's CONNECT answer comes first; the last status line is the server's.
+        if (line.substr(0, 5) == "HTTP/") {
+            client->StatusLine.assign(line);
+            client->Location.clear();
+        } else if (line.size() > 9) {
+            std::string name(line.substr(0, 9));
+            std::transform(name.begin(), name.end(), name.begin(),
+                           [](unsigned char c) { return std::tolower(c); });
+            if (name == "location:") client->Location.assign(TrimBlanks(line.substr(9)));
+        }
+        return size * count;
+    }
+
+    // Runs one GET into sink; returns the error's message, empty on success.
+    std::string Get(const std::string& url, std::string& sink) {
+        Sink = &sink;
+        StatusLine.clear();
+        Location.clear();
+        OutOfMemory = false;
+        ErrorBuffer[0] = '\0';
+        curl_easy_setopt(Easy, CURLOPT_URL, url.c_str());
+
+        if (curl_multi_add_handle(Multi, Easy) != CURLM_OK) return "Cannot start the request";
+        struct TRemove {
+            THttpClient* c;
+            ~TRemove() { curl_multi_remove_handle(c->Multi, c->Easy); }
+        } remove{this};
+
+        LastData = TClock::now();
+        bool timedOut = false;
+        for (;;) {
+            int running = 0;
+            CURLMcode mc = curl_multi_perform(Multi, &running);
+            if (mc != CURLM_OK) return curl_multi_strerror(mc);
+            if (running == 0) break;
+            int waitMs = 1000;
+            if (ReadTimeoutMs > 0) {
+                const auto idle =
+                    std::chrono::duration_cast<std::chrono::milliseconds>(TClock::now() - LastData)
+                        .count();
+                if (idle >= ReadTimeoutMs) {
+                    timedOut = true;
+                    break;
+                }
+                waitMs = static_cast<int>(std::min<long>(1000, ReadTimeoutMs - idle));
+            }
+            mc = curl_multi_poll(Multi, nullptr, 0, waitMs, nullptr);
+            if (mc != CURLM_OK) return curl_multi_strerror(mc);
+        }
+        if (timedOut) {
+            return "Read timed out: no data for " + std::to_string(ReadTimeoutMs) + " ms";
+        }
+
+        CURLcode result = CURLE_OK;
+        int pending = 0;
+        while (CURLMsg* msg = curl_multi_info_read(Multi, &pending)) {
+            if (msg->msg == CURLMSG_DONE && msg->easy_handle == Easy) result = msg->data.result;
+        }
+        if (OutOfMemory) return "Out of memory while receiving the page";
+        if (result != CURLE_OK) {
+            return ErrorBuffer[0] ? std::string(ErrorBuffer) : curl_easy_strerror(result);
+        }
+        long status = 0;
+        curl_easy_getinfo(Easy, CURLINFO_RESPONSE_CODE, &status);
+        if (status >= 200 && status < 300) return {};
+        std::string message =
+            StatusLine.empty() ? "HTTP status " + std::to_string(status) : StatusLine;
+        if (status >= 300 && status < 400 && !Location.empty()) {
+            message += " (redirect to " + Location + ")";
+        }
+        return message;
+    }
+};
+
+THttpDownload::THttpDownload() = default;
+
+THttpDownload::~THttpDownload() {
+    Close();
+}
+
+void THttpDownload::Open() {
+    TDownload::Open();
+    CurlGlobalInit();
+    auto client = std::make_unique<THttpClient>();
+    CURL* easy = client->Easy;
+
+    const std::string proxyHost = GetIniText("Download", "Proxy.Host", "");
+    const int proxyPort = GetIniNumber("Download", "Proxy.Port", 0);
+    const std::string proxyUser = GetIniText("Download", "Proxy.UserName", "");
+    const std::string proxyPassword = GetIniText("Download", "Proxy.Password", "");
+    const bool proxyAuth = GetIniFlag("Download", "Proxy.Auth", false);
+    client->ReadTimeoutMs = std::max(0, GetIniNumber("Download", "ReadTimeout", 0));
+
+    SetOpt(easy, CURLOPT_NOSIGNAL, 1L);
+    SetOpt(easy, CURLOPT_ERRORBUFFER, client->ErrorBuffer);
+    SetOpt(easy, CURLOPT_HTTPGET, 1L);
+    SetOpt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+    SetOpt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    SetOpt(easy, CURLOPT_BUFFERSIZE, 32768L);
+    SetOpt(easy, CURLOPT_USERAGENT, "Wayfolio/1.0");
+    SetOpt(easy, CURLOPT_WRITEFUNCTION, &THttpClient::OnBody);
+    SetOpt(easy, CURLOPT_WRITEDATA, static_cast<void*>(client.get()));
+    SetOpt(easy, CURLOPT_HEADERFUNCTION, &THttpClient::OnHeader);
+    SetOpt(easy, CURLOPT_HEADERDATA, static_cast<void*>(client.get()));
+    // An empty proxy also overrides http_proxy and friends from the environment: the
+    // settings file alone decides. An empty no-proxy list likewise stops NO_PROXY from
+    // exempting hosts.
+    SetOpt(easy, CURLOPT_PROXY, proxyHost.c_str());
+    SetOpt(easy, CURLOPT_NOPROXY, "");
+    if (!proxyHost.empty()) {
+        SetOpt(easy, CURLOPT_PROXYTYPE, static_cast<long>(CURLPROXY_HTTP));
+        if (proxyPort > 0) SetOpt(easy, CURLOPT_PROXYPORT, static_cast<long>(proxyPort));
+        if (proxyAuth) {
+            SetOpt(easy, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC));
+            SetOpt(easy, CURLOPT_PROXYUSERNAME, proxyUser.c_str());
+            SetOpt(easy, CURLOPT_PROXYPASSWORD, proxyPassword.c_str());
+        }
+    }
+    HttpClient = std::move(client);
+}
+
+void THttpDownload::Close() {
+    HttpClient.reset();
+    TDownload::Close();
+}
+
+bool THttpDownload::Fetch(const std::string& url, std::string& stream) {
+    if (!HttpClient) throw std::logic_error("The download reader is not open");
+    DoLog("Downloading \"" + url + "\"");
+    stream.clear();
+    const std::string error = HttpClient->Get(url, stream);
+    if (error.empty()) return true;
+    stream.clear();
+    if (RaiseErrors) throw EDownloadError(error);
+    DoLog(error);
+    return false;
+}
+
+// ---------------------------------------------------------------------------------
+// Driving one document; choosing the reader
+
+void RunDownload(TDownload& download, const std::string& url, TDownloadHandle& handle) {
+    std::string html;
+    if (!download.Fetch(url, html)) return;
+    download.ParseContent(url, html, handle);
+    download.ParseLinks(true, url, html, handle);
+    download.ParseLinks(false, url, html, handle);
+}
+
+namespace {
+
+template <typename T>
+std::unique_ptr<TDownload> MakeDownload() {
+    return std::make_unique<T>();
+}
+
+struct TDownloadClassEntry {
+    std::string_view GuideType;
+    TDownloadClass Class;
+};
+
+constexpr TDownloadClassEntry DownloadClasses[] = {
+    {"ALPHABEDS", &MakeDownload<TAlphaBedsDownload>},
+    {"EZTRIP", &MakeDownload<TEzTripDownload>},
+};
+
+}  // namespace
+
+TDownloadClass FindDownloadClass(std::string_view guideType) {
+    for (const auto& entry : DownloadClasses) {
+        if (entry.GuideType == guideType) return entry.Class;
+    }
+    return nullptr;
+}
+
+std::unique_ptr<TDownload> CreateDownload(std::string_view guideType) {
+    const TDownloadClass cls = FindDownloadClass(guideType);
+    return cls ? cls() : nullptr;
+}

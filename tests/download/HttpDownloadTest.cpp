@@ -1,0 +1,310 @@
+#include <arpa/inet.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "config/AuxProj.h"
+#include "download/wf_EzTrip.h"
+#include "tests/download/Recorder.h"
+#include "tests/support/HttpTestServer.h"
+#include "tests/support/TinyProxy.h"
+
+using ::testing::AnyOf;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+namespace {
+
+void UseSettings(const std::string& ini) {
+    ProjIni = std::make_unique<TIniStore>(TIniStore::FromText(ini));
+}
+
+// A port nobody listens on: bound for a moment, then released.
+int ClosedPort() {
+    const int sock = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof(addr);
+    ::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
+    ::getsockname(sock, reinterpret_cast<sockaddr*>(&addr), &len);
+    ::close(sock);
+    return ntohs(addr.sin_port);
+}
+
+// Keeps an environment variable set for the duration of a test.
+class TEnvVar {
+public:
+    TEnvVar(const char* name, const char* value) : name_(name) {
+        if (const char* old = getenv(name)) old_ = old, had_ = true;
+        setenv(name, value, 1);
+    }
+    ~TEnvVar() { had_ ? setenv(name_, old_.c_str(), 1) : unsetenv(name_); }
+
+private:
+    const char* name_;
+    std::string old_;
+    bool had_ = false;
+};
+
+class THttpDownloadTest : public ::testing::Test {
+protected:
+    THttpTestServer server;
+    TEzTripDownload reader;
+    TRecorder rec;
+    TDownloadHandle handle{1, 0, "EZTRIP"};
+
+    void SetUp() override {
+        UseSettings("");
+        server.MountSamples();
+        server.Start();
+        rec.Attach(reader);
+    }
+    void TearDown() override {
+        reader.Close();
+        ProjIni.reset();
+    }
+    void Run(const std::string& url) { RunDownload(reader, url, handle); }
+    // The log line of a failed fetch, after checking that nothing else came.
+    std::string FailureMessage(const std::string& url) {
+        EXPECT_THAT(rec.Events, ElementsAre("log", "log"));
+        EXPECT_EQ(rec.LogLines.at(0), "Downloading \"" + url + "\"");
+        return rec.LogLines.at(1);
+    }
+    bool ReachedServer(const std::string& path) {
+        for (const auto& r : server.Requests()) {
+            if (r.Path == path) return true;
+        }
+        return false;
+    }
+};
+
+}  // namespace
+
+TEST_F(THttpDownloadTest, DeliversLogContentThenLinksInOrder) {
+    reader.Open();
+    const std::string url = server.Url("/eztrip/Europe_viewLocation_France.html");
+    Run(url);
+    EXPECT_THAT(rec.Events, ElementsAre("log", "content", "link1", "link1", "link1"));
+    EXPECT_EQ(rec.LogLines[0], "Downloading \"" + url + "\"");
+    EXPECT_EQ(rec.Contents[0].Url, url);
+    EXPECT_THAT(rec.Contents[0].Body, StartsWith("<p>France reaches"));
+    EXPECT_EQ(rec.Links[0].Url, server.Url("/eztrip/France_viewLocation_Paris.html"));
+
+    // The same reader serves the next document; callbacks may change in between.
+    reader.OnContent = nullptr;
+    rec.Events.clear();
+    Run(server.Url("/eztrip/Europe_viewCities_France.html"));
+    EXPECT_THAT(rec.Events, ElementsAre("log", "link1", "link1", "link1"));
+}
+
+TEST_F(THttpDownloadTest, WithoutCallbacksADocumentStillRuns) {
+    reader.Open();
+    reader.OnLog = nullptr;
+    reader.OnContent = nullptr;
+    reader.OnLink = nullptr;
+    Run(server.Url("/eztrip/europe.html"));
+    EXPECT_TRUE(ReachedServer("/eztrip/europe.html"));
+    EXPECT_TRUE(rec.Events.empty());
+}
+
+TEST_F(THttpDownloadTest, ErrorStatusesAndRedirectsFailWithoutDelivery) {
+    reader.Open();
+    for (const char* code : {"404", "500", "301"}) {
+        rec = TRecorder();
+        rec.Attach(reader);
+        const std::string url = server.Url(std::string("/status/") + code);
+        Run(url);
+        EXPECT_THAT(FailureMessage(url), HasSubstr(code));
+    }
+    rec = TRecorder();
+    rec.Attach(reader);
+    Run(server.Url("/redirect"));
+    const std::string message = FailureMessage(server.Url("/redirect"));
+    EXPECT_THAT(message, HasSubstr("302"));
+    EXPECT_THAT(message, HasSubstr(server.Url("/status/200")));
+    EXPECT_FALSE(ReachedServer("/status/200")) << "redirects are not followed";
+
+    // Any 2xx is a success, even without a body.
+    rec = TRecorder();
+    rec.Attach(reader);
+    Run(server.Url("/status/204"));
+    EXPECT_THAT(rec.Events, ElementsAre("log", "content"));
+}
+
+TEST_F(THttpDownloadTest, UnreachableServerAndForeignSchemesFail) {
+    reader.Open();
+    const std::string closed = "http://127.0.0.1:" + std::to_string(ClosedPort()) + "/x.html";
+    Run(closed);
+    EXPECT_FALSE(FailureMessage(closed).empty());
+
+    // Links come from untrusted pages: a file address must not read the local disk.
+    rec = TRecorder();
+    rec.Attach(reader);
+    const std::string local = "file://" + THttpTestServer::SamplesDir() + "index.html";
+    Run(local);
+    EXPECT_FALSE(FailureMessage(local).empty());
+
+    rec = TRecorder();
+    rec.Attach(reader);
+    Run("");
+    EXPECT_FALSE(FailureMessage("").empty());
+}
+
+TEST_F(THttpDownloadTest, RaiseErrorsPropagatesWithoutDelivery) {
+    reader.Open();
+    reader.RaiseErrors = true;
+    const std::string url = server.Url("/status/404");
+    try {
+        Run(url);
+        FAIL() << "no error raised";
+    } catch (const EDownloadError& e) {
+        EXPECT_THAT(e.what(), HasSubstr("404"));
+    }
+    EXPECT_THAT(rec.Events, ElementsAre("log"));
+}
+
+TEST_F(THttpDownloadTest, CallbackErrorsLeaveRunDownloadAndSkipTheRest) {
+    reader.Open();
+    reader.OnContent = [](const std::string&, const std::string&, const std::string&,
+                          const std::string&, const std::string&, const std::string&,
+                          TDownloadHandle&) { throw std::runtime_error("disk full"); };
+    EXPECT_THROW(Run(server.Url("/eztrip/Europe_viewLocation_France.html")), std::runtime_error);
+    EXPECT_THAT(rec.Events, ElementsAre("log"));
+}
+
+TEST_F(THttpDownloadTest, FetchNeedsAnOpenReader) {
+    std::string page;
+    EXPECT_THROW(reader.Fetch(server.Url("/index.html"), page), std::logic_error);
+    reader.Open();
+    reader.Close();
+    EXPECT_THROW(reader.Fetch(server.Url("/index.html"), page), std::logic_error);
+}
+
+TEST_F(THttpDownloadTest, BodiesArriveByteForByte) {
+    reader.Open();
+    std::string page;
+    const std::size_t size = 20 * 1024 * 1024 + 7;
+    ASSERT_TRUE(reader.Fetch(server.Url("/bytes/" + std::to_string(size)), page));
+    ASSERT_EQ(page.size(), size);
+    bool intact = true;
+    for (std::size_t i = 0; i < size && intact; ++i) {
+        intact = page[i] == static_cast<char>(i % 256);
+    }
+    EXPECT_TRUE(intact);
+}
+
+TEST_F(THttpDownloadTest, KeepsNoCookies) {
+    reader.Open();
+    std::string page;
+    ASSERT_TRUE(reader.Fetch(server.Url("/set-cookie"), page));
+    ASSERT_TRUE(reader.Fetch(server.Url("/status/200"), page));
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_FALSE(requests[1].HasHeader("Cookie"));
+}
+
+TEST_F(THttpDownloadTest, ReadTimeoutEndsAStall) {
+    UseSettings("[Download]\nReadTimeout=300\n");
+    reader.Open();
+    Run(server.Url("/stall-body"));
+    EXPECT_THAT(FailureMessage(server.Url("/stall-body")), HasSubstr("timed out"));
+
+    rec = TRecorder();
+    rec.Attach(reader);
+    Run(server.Url("/stall-headers"));
+    EXPECT_THAT(FailureMessage(server.Url("/stall-headers")), HasSubstr("timed out"));
+}
+
+TEST_F(THttpDownloadTest, ReadTimeoutLimitsSilenceNotTheWholeTransfer) {
+    // Eight chunks 150 ms apart take longer than the time-out, but data never stops
+    // for long.
+    UseSettings("[Download]\nReadTimeout=1000\n");
+    reader.Open();
+    std::string page;
+    ASSERT_TRUE(reader.Fetch(server.Url("/slow/8/150"), page)) << rec.LogLines.back();
+    EXPECT_THAT(page, StartsWith("chunk 0\n"));
+    EXPECT_THAT(page, HasSubstr("chunk 7\n"));
+
+    // No time-out at all also waits for slow data.
+    reader.Close();
+    UseSettings("[Download]\nReadTimeout=0\n");
+    reader.Open();
+    ASSERT_TRUE(reader.Fetch(server.Url("/slow/2/300"), page));
+    EXPECT_EQ(page, "chunk 0\nchunk 1\n");
+}
+
+TEST_F(THttpDownloadTest, SettingsAloneDecideAboutTheProxy) {
+    // A proxy from the environment would fail every request; without a "Proxy.Host"
+    // the reader connects directly, whatever the other proxy keys say.
+    TEnvVar httpProxy("http_proxy", ("http://127.0.0.1:" + std::to_string(ClosedPort())).c_str());
+    UseSettings("[Download]\nProxy.Port=3128\nProxy.Auth=1\nProxy.UserName=u\n");
+    reader.Open();
+    std::string page;
+    EXPECT_TRUE(reader.Fetch(server.Url("/index.html"), page));
+    EXPECT_THAT(page, HasSubstr("Wayfolio sample site"));
+}
+
+class TProxyTest : public THttpDownloadTest {
+protected:
+    void SetUp() override {
+        if (!TTinyProxy::Available()) GTEST_SKIP() << "tinyproxy is not installed";
+        THttpDownloadTest::SetUp();
+    }
+    std::string ProxySettings(const TTinyProxy& proxy, const std::string& extra) {
+        return "[Download]\nProxy.Host=127.0.0.1\nProxy.Port=" + std::to_string(proxy.Port()) +
+               "\n" + extra;
+    }
+    bool CameThroughProxy(const std::string& path) {
+        for (const auto& r : server.Requests()) {
+            if (r.Path == path) return r.Header("Via").find("tinyproxy") != std::string::npos;
+        }
+        return false;
+    }
+};
+
+TEST_F(TProxyTest, FetchesThroughAnOpenProxy) {
+    TTinyProxy proxy;
+    // A proxy exemption from the environment must not bypass the configured proxy.
+    TEnvVar noProxy("no_proxy", "127.0.0.1,localhost");
+    UseSettings(ProxySettings(proxy, ""));
+    reader.Open();
+    Run(server.Url("/eztrip/europe.html"));
+    EXPECT_EQ(rec.Links.size(), 5u) << proxy.Log();
+    EXPECT_TRUE(CameThroughProxy("/eztrip/europe.html")) << proxy.Log();
+
+    rec = TRecorder();
+    rec.Attach(reader);
+    Run(server.Url("/status/404"));
+    EXPECT_THAT(FailureMessage(server.Url("/status/404")), HasSubstr("404"));
+}
+
+TEST_F(TProxyTest, BasicAuthenticationToTheProxy) {
+    TTinyProxy proxy("bob", "secret");
+
+    UseSettings(ProxySettings(proxy, "Proxy.UserName=bob\nProxy.Password=secret\nProxy.Auth=1\n"));
+    reader.Open();
+    Run(server.Url("/eztrip/europe.html"));
+    EXPECT_EQ(rec.Links.size(), 5u) << proxy.Log();
+    EXPECT_TRUE(CameThroughProxy("/eztrip/europe.html"));
+    reader.Close();
+
+    // Credentials are only sent when "Proxy.Auth" asks for it.
+    for (const char* extra : {"Proxy.UserName=bob\nProxy.Password=secret\n",
+                              "Proxy.UserName=bob\nProxy.Password=wrong\nProxy.Auth=1\n"}) {
+        rec = TRecorder();
+        rec.Attach(reader);
+        UseSettings(ProxySettings(proxy, extra));
+        reader.Open();
+        const std::string url = server.Url("/eztrip/asia.html");
+        Run(url);
+        // tinyproxy answers missing credentials with 407, wrong ones with 401.
+        EXPECT_THAT(FailureMessage(url), AnyOf(HasSubstr("407"), HasSubstr("401"))) << extra;
+        reader.Close();
+    }
+    EXPECT_FALSE(ReachedServer("/eztrip/asia.html"));
+}
