@@ -27,6 +27,8 @@ std::string THttpTestServer::TRequest::Header(const std::string& name) const {
 }
 
 THttpTestServer::THttpTestServer() {
+    // Without it, kept-alive connections pay Nagle's delay on every response.
+    server_.set_tcp_nodelay(true);
     // Recorded before any handler runs, so a request is visible to the test by the
     // time its client has the answer.
     server_.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response&) {
