@@ -36,8 +36,7 @@ void TAlphaBedsDownload::ParseLinks(bool first, const std::string& url, const st
             if (href.empty() || text.empty()) continue;
             // The section's own way back to the start page is not a sub-page.
             if (section == 0 && text == "Home") continue;
-            DoLink(first, std::string(text), MakeAbsoluteUrl(url, href), MakeOrigId(href), order++,
-                   handle);
+            DoLinkHref(first, text, url, href, order++, handle);
         } while (!list.empty());
     }
 }

@@ -13,13 +13,22 @@
 
 namespace {
 
-// memmem is linear and much faster than a byte-by-byte search, which matters on
-// pages of many megabytes scanned marker by marker.
+// Markers are short and their first byte is rare enough in page text that memchr
+// to a candidate plus one memcmp beats a general substring search, whose set-up per
+// call dominates when a page is cut into hundreds of thousands of small pieces.
 std::size_t FindBytes(std::string_view text, std::string_view what) {
-    if (what.empty() || what.size() > text.size()) return std::string_view::npos;
-    const void* hit = memmem(text.data(), text.size(), what.data(), what.size());
-    if (!hit) return std::string_view::npos;
-    return static_cast<const char*>(hit) - text.data();
+    const std::size_t n = what.size();
+    if (n == 0 || n > text.size()) return std::string_view::npos;
+    const char* const begin = text.data();
+    const char* const last = begin + (text.size() - n);  // last possible start
+    const char* p = begin;
+    while (p <= last) {
+        p = static_cast<const char*>(memchr(p, what[0], last - p + 1));
+        if (!p) break;
+        if (memcmp(p + 1, what.data() + 1, n - 1) == 0) return p - begin;
+        ++p;
+    }
+    return std::string_view::npos;
 }
 
 bool IsBlank(char c) {
@@ -63,14 +72,45 @@ std::string_view TrimBlanks(std::string_view text) {
     return text;
 }
 
-std::string FindCharset(std::string_view html, std::string_view def) {
-    std::string lower(html);
-    for (char& c : lower) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+namespace {
+
+char LowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Like FindBytes, with the letters A to Z of text matching the lower-case letters of
+// what; the first byte of what must not be a letter.
+std::size_t FindBytesLowered(std::string_view text, std::string_view what) {
+    std::size_t from = 0;
+    while (from < text.size()) {
+        const std::size_t hit = FindBytes(text.substr(from), what.substr(0, 1));
+        if (hit == std::string_view::npos) break;
+        const std::size_t at = from + hit;
+        if (text.size() - at < what.size()) break;
+        std::size_t i = 1;
+        while (i < what.size() && LowerAscii(text[at + i]) == what[i]) ++i;
+        if (i == what.size()) return at;
+        from = at + 1;
     }
-    std::string_view text = lower;
-    std::string_view head = CutBetween(text, "<head>", "</head>");
-    std::string_view meta = CutBetween(head, "<meta http-equiv=\"content-type\"", ">");
+    return std::string_view::npos;
+}
+
+}  // namespace
+
+std::string FindCharset(std::string_view html, std::string_view def) {
+    // The declaration is looked for in a lower-cased copy of the page. Lower-casing
+    // keeps every byte in place, so the head can be found in the page itself and only
+    // the head needs copying, not a page of many megabytes.
+    const std::size_t headStart = FindBytesLowered(html, "<head>");
+    if (headStart == std::string_view::npos) return std::string(def);
+    html.remove_prefix(headStart + 6);
+    const std::size_t headEnd = FindBytesLowered(html, "</head>");
+    if (headEnd == std::string_view::npos) return std::string(def);
+    std::string head(html.substr(0, headEnd));
+    for (char& c : head) c = LowerAscii(c);
+
+    std::string_view text = head;
+    std::string_view meta = CutBetween(text, "<meta http-equiv=\"content-type\"", ">");
     std::string_view name = CutBetween(meta, "charset=", "\"");
     return std::string(name.empty() ? def : name);
 }
@@ -94,10 +134,18 @@ std::string MakeAbsoluteUrl(std::string_view pageUrl, std::string_view href) {
     return url;
 }
 
-std::string UrlBaseName(std::string_view url) {
+namespace {
+
+std::string_view UrlBaseNameView(std::string_view url) {
     const std::size_t slash = url.rfind('/');
     if (slash != std::string_view::npos) url.remove_prefix(slash + 1);
-    return std::string(url.substr(0, url.find('.')));
+    return url.substr(0, url.find('.'));
+}
+
+}  // namespace
+
+std::string UrlBaseName(std::string_view url) {
+    return std::string(UrlBaseNameView(url));
 }
 
 // ---------------------------------------------------------------------------------
@@ -117,6 +165,17 @@ void TDownload::DoContent(const std::string& title, const std::string& body,
 void TDownload::DoLink(bool first, const std::string& title, const std::string& url,
                        const std::string& origId, int order, TDownloadHandle& handle) {
     if (OnLink) OnLink(first, title, url, origId, order, handle);
+}
+
+void TDownload::DoLinkHref(bool first, std::string_view title, const std::string& pageUrl,
+                           std::string_view href, int order, TDownloadHandle& handle) {
+    if (!OnLink) return;
+    // The buffers keep their capacity from link to link: a page with a hundred
+    // thousand links then costs no allocation per link.
+    linkTitle_.assign(title);
+    linkUrl_ = MakeAbsoluteUrl(pageUrl, href);
+    linkOrigId_.assign(UrlBaseNameView(href));
+    OnLink(first, linkTitle_, linkUrl_, linkOrigId_, order, handle);
 }
 
 // ---------------------------------------------------------------------------------

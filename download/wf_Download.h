@@ -131,6 +131,15 @@ public:
                    TDownloadHandle& handle);
     void DoLink(bool first, const std::string& title, const std::string& url,
                 const std::string& origId, int order, TDownloadHandle& handle);
+
+protected:
+    // DoLink for a link found on the page at pageUrl: Url is MakeAbsoluteUrl (pageUrl,
+    // href) and OrigId is UrlBaseName (href).
+    void DoLinkHref(bool first, std::string_view title, const std::string& pageUrl,
+                    std::string_view href, int order, TDownloadHandle& handle);
+
+private:
+    std::string linkTitle_, linkUrl_, linkOrigId_;
 };
 
 // Thrown by THttpDownload for a failed request when RaiseErrors is set; the message

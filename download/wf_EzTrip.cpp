@@ -70,12 +70,6 @@ void TEzTripDownload::ParseLinks(bool first, const std::string& url, const std::
     }
 }
 
-void TEzTripDownload::DeliverLink(bool first, const std::string& pageUrl, std::string_view href,
-                                  std::string_view title, int order, TDownloadHandle& handle) {
-    DoLink(first, std::string(title), MakeAbsoluteUrl(pageUrl, href), MakeOrigId(href), order,
-           handle);
-}
-
 // The guide page lists its regions in one table; the anchor text sits inside a
 // nested element, which is why the href runs to the "\">" that closes the tag.
 void TEzTripDownload::ParseGuideLinks(bool first, const std::string& url, std::string_view html,
@@ -86,7 +80,7 @@ void TEzTripDownload::ParseGuideLinks(bool first, const std::string& url, std::s
         std::string_view anchor = CutBetween(block, "<a ", "/a>");
         const std::string_view href = CutTrimmed(anchor, "href=\"", "\">");
         const std::string_view text = CutTrimmed(anchor, ">", "<");
-        if (!href.empty() && !text.empty()) DeliverLink(first, url, href, text, order++, handle);
+        if (!href.empty() && !text.empty()) DoLinkHref(first, text, url, href, order++, handle);
     } while (!block.empty());
 }
 
@@ -99,11 +93,11 @@ void TEzTripDownload::ParseDefaultLinks(bool first, const std::string& url, std:
         std::string_view cell = CutBetween(block, "<td class=\"guides-highlightbar\">", "</table>");
         const std::string_view href = CutTrimmed(cell, "<a href=\"", "\"");
         const std::string_view text = CutTrimmed(cell, ">", "<");
-        if (!href.empty() && !text.empty()) DeliverLink(first, url, href, text, order++, handle);
+        if (!href.empty() && !text.empty()) DoLinkHref(first, text, url, href, order++, handle);
         const std::string_view citiesHref = CutTrimmed(cell, "<a href=\"", "\"");
         if (!citiesHref.empty()) {
             const std::string citiesTitle = std::string(text) + " (cities)";
-            DeliverLink(first, url, citiesHref, citiesTitle, order++, handle);
+            DoLinkHref(first, citiesTitle, url, citiesHref, order++, handle);
         }
     } while (!block.empty());
 }
@@ -134,7 +128,7 @@ void TEzTripDownload::ParseLocationLinks(bool first, const std::string& url, std
                             KeepHtmlLink(CutTrimmed(row, "<a href='", "'"));
                         const std::string_view text = CutTrimmed(row, ">", "<");
                         if (!href.empty() && !text.empty()) {
-                            DeliverLink(first, url, href, text, subOrder++, handle);
+                            DoLinkHref(first, text, url, href, subOrder++, handle);
                         }
                     } while (!item.empty());
                 }
@@ -142,7 +136,7 @@ void TEzTripDownload::ParseLocationLinks(bool first, const std::string& url, std
         } else if (listing) {
             const std::string_view href = KeepHtmlLink(CutTrimmed(item, "<a href='", "'>"));
             const std::string_view text = CutTrimmed(item, ">", "<");
-            if (!href.empty() && !text.empty()) DeliverLink(first, url, href, text, index, handle);
+            if (!href.empty() && !text.empty()) DoLinkHref(first, text, url, href, index, handle);
         }
         ++index;
     } while (!nav.empty());
@@ -156,6 +150,6 @@ void TEzTripDownload::ParseCitiesLinks(bool first, const std::string& url, std::
         std::string_view entry = CutBetween(block, "'images/DGarrow.gif'", "/a>");
         const std::string_view href = CutTrimmed(entry, "<a href=\"", "\"");
         const std::string_view text = CutTrimmed(entry, ">", "<");
-        if (!href.empty() && !text.empty()) DeliverLink(first, url, href, text, order++, handle);
+        if (!href.empty() && !text.empty()) DoLinkHref(first, text, url, href, order++, handle);
     } while (!block.empty());
 }

@@ -28,8 +28,6 @@ public:
                     TDownloadHandle& handle) override;
 
 private:
-    void DeliverLink(bool first, const std::string& pageUrl, std::string_view href,
-                     std::string_view title, int order, TDownloadHandle& handle);
     void ParseGuideLinks(bool first, const std::string& url, std::string_view html,
                          TDownloadHandle& handle);
     void ParseDefaultLinks(bool first, const std::string& url, std::string_view html,
