@@ -1,0 +1,48 @@
+// Program start: configuration first, then the main window and the event loop.
+#include <QApplication>
+#include <QMessageBox>
+#include <exception>
+
+#include "app/WayfolioFr.h"
+#include "config/AuxProj.h"
+#include "config/CmdLine.h"
+#include "config/EAbort.h"
+
+namespace {
+
+// The last line of the general error handler: an exception that escapes an event
+// handler is shown and the program goes on.
+class TApplication : public QApplication {
+public:
+    using QApplication::QApplication;
+    bool notify(QObject* receiver, QEvent* event) override {
+        try {
+            return QApplication::notify(receiver, event);
+        } catch (const EAbort&) {
+        } catch (const std::exception& e) {
+            QMessageBox::critical(activeWindow(), applicationName(), QString::fromLocal8Bit(e.what()));
+        } catch (...) {
+            QMessageBox::critical(activeWindow(), applicationName(), "Unknown error");
+        }
+        return false;
+    }
+};
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    CmdLine::SetParams(argc, argv);
+    ProjIniInit();
+    int rc;
+    {
+        TApplication app(argc, argv);
+        app.setApplicationName("Wayfolio");
+        app.setApplicationDisplayName("Wayfolio");
+        ProjIniAutoSave = false;  // only the settings dialog writes the configuration
+        TForm1 form;
+        form.showMaximized();
+        rc = app.exec();
+    }
+    ProjIniDone();
+    return rc;
+}

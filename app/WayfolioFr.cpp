@@ -1,0 +1,432 @@
+#include "app/WayfolioFr.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QEvent>
+#include <QFrame>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPainter>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QStatusTipEvent>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "app/DbSettings.h"
+#include "app/NodeTree.h"
+#include "config/AuxProj.h"
+#include "config/EAbort.h"
+#include "dialogs/DialogUtil.h"
+#include "dialogs/dg_About.h"
+#include "dialogs/dg_Settings.h"
+
+bool StopFlag = false;
+
+namespace {
+
+constexpr int kNodeIdRole = Qt::UserRole;
+constexpr int kStateRole = Qt::UserRole + 1;
+
+// The tree's state images: 0 and 1 an empty box, 2 a box with a tick.
+QIcon StateImage(int index) {
+    static const QIcon images[3] = {
+        [] {
+            QPixmap p(16, 16);
+            p.fill(Qt::transparent);
+            return QIcon(p);
+        }(),
+        [] {
+            QPixmap p(16, 16);
+            p.fill(Qt::transparent);
+            QPainter g(&p);
+            g.setPen(QPen(QColor(90, 90, 90), 1));
+            g.setBrush(Qt::white);
+            g.drawRect(2, 2, 11, 11);
+            return QIcon(p);
+        }(),
+        [] {
+            QPixmap p(16, 16);
+            p.fill(Qt::transparent);
+            QPainter g(&p);
+            g.setRenderHint(QPainter::Antialiasing, false);
+            g.setPen(QPen(QColor(90, 90, 90), 1));
+            g.setBrush(Qt::white);
+            g.drawRect(2, 2, 11, 11);
+            g.setRenderHint(QPainter::Antialiasing, true);
+            g.setPen(QPen(QColor(20, 110, 30), 2));
+            g.drawLine(QPointF(4.5, 8), QPointF(7, 10.5));
+            g.drawLine(QPointF(7, 10.5), QPointF(11.5, 4.5));
+            return QIcon(p);
+        }(),
+    };
+    return index >= 0 && index < 3 ? images[index] : QIcon();
+}
+
+}  // namespace
+
+TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
+    setWindowTitle("Wayfolio");
+    setWindowIcon(WayfolioIcon());
+    resize(870, 640);
+    CreateComponents();
+    CreateActions();
+    CreateMenus();
+    IBDB.SetDefaultTransaction(&IBTransaction);
+    IBDB.SQLDialect = 1;  // the configuration always sets the real one before connecting
+    IBDB.BeforeConnect = [this](TDatabase& db) { IBDBBeforeConnect(db); };
+    IBDB.AfterConnect = [this](TDatabase& db) { IBDBAfterConnect(db); };
+    Confirm = [this](const QString& question) {
+        return QMessageBox::question(this, windowTitle(), question,
+                                     QMessageBox::Yes | QMessageBox::No,
+                                     QMessageBox::No) == QMessageBox::Yes;
+    };
+}
+
+TForm1::~TForm1() {
+    try {
+        IBDB.Close();  // commits the shared transaction
+    } catch (...) {
+        // Shutting down: a connection that cannot commit any more has nothing to keep.
+    }
+}
+
+void TForm1::CreateComponents() {
+    Splitter1 = new QSplitter(Qt::Horizontal, this);
+    Splitter1->setObjectName("Splitter1");
+    Splitter1->setHandleWidth(3);
+    Splitter1->setChildrenCollapsible(false);
+
+    Nodes = new QTreeWidget(Splitter1);
+    Nodes->setObjectName("Nodes");
+    Nodes->setHeaderHidden(true);
+    Nodes->setColumnCount(1);
+    Nodes->setIndentation(19);
+    Nodes->setSelectionBehavior(QAbstractItemView::SelectRows);
+    Nodes->setSelectionMode(QAbstractItemView::SingleSelection);
+    Nodes->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    Nodes->setExpandsOnDoubleClick(false);  // a double click shows the document
+    Nodes->setContextMenuPolicy(Qt::CustomContextMenu);
+    Nodes->setIconSize(QSize(16, 16));
+    Nodes->installEventFilter(this);
+    // Keep the selection visible when the tree loses focus.
+    QPalette pal = Nodes->palette();
+    pal.setColor(QPalette::Inactive, QPalette::Highlight, pal.color(QPalette::Active, QPalette::Highlight));
+    pal.setColor(QPalette::Inactive, QPalette::HighlightedText,
+                 pal.color(QPalette::Active, QPalette::HighlightedText));
+    Nodes->setPalette(pal);
+
+    Panel1 = new QFrame(Splitter1);
+    Panel1->setObjectName("Panel1");
+    Panel1->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    auto* panelLayout = new QVBoxLayout(Panel1);
+    panelLayout->setContentsMargins(1, 1, 1, 1);
+    Splitter3 = new QSplitter(Qt::Vertical, Panel1);
+    Splitter3->setObjectName("Splitter3");
+    Splitter3->setHandleWidth(3);
+    panelLayout->addWidget(Splitter3);
+    HTML = new QWidget(Splitter3);
+    HTML->setObjectName("HTML");
+    Log = new QWidget(Splitter3);
+    Log->setObjectName("Log");
+    Splitter3->setStretchFactor(0, 1);
+    Splitter3->setStretchFactor(1, 0);
+    Splitter3->setSizes({556, 84});
+
+    Splitter1->addWidget(Nodes);
+    Splitter1->addWidget(Panel1);
+    Splitter1->setStretchFactor(0, 0);
+    Splitter1->setStretchFactor(1, 1);
+    Splitter1->setSizes({193, 677});
+    setCentralWidget(Splitter1);
+
+    StatusPanel0 = new QLabel(this);
+    StatusPanel0->setObjectName("StatusPanel0");
+    StatusPanel0->setFixedWidth(70);
+    StatusPanel0->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    StatusPanel1 = new QLabel(this);
+    StatusPanel1->setObjectName("StatusPanel1");
+    StatusPanel1->setMinimumWidth(50);
+    statusBar()->addWidget(StatusPanel0);
+    statusBar()->addWidget(StatusPanel1, 1);
+
+    root_ = new QTreeWidgetItem(Nodes);
+    root_->setText(0, "All guides");
+    root_->setData(0, kNodeIdRole, 0);
+    root_->setData(0, kStateRole, siNone);
+
+    connect(Nodes, &QTreeWidget::itemExpanded, this, &TForm1::NodesExpanding);
+    connect(Nodes, &QTreeWidget::itemCollapsed, this,
+            [this](QTreeWidgetItem* item) { Guarded([&] { NodesCollapsed(item); }); });
+    connect(Nodes, &QTreeWidget::itemClicked, this,
+            [this](QTreeWidgetItem*, int) { ToggleNodeAction->trigger(); });
+    connect(Nodes, &QTreeWidget::itemDoubleClicked, this,
+            [this](QTreeWidgetItem*, int) { Guarded([this] { ShowSelectedDocument(); }); });
+    connect(Nodes, &QTreeWidget::currentItemChanged, this, [this] { NodesChange(); });
+    connect(Nodes, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        if (QTreeWidgetItem* item = Nodes->itemAt(pos)) Nodes->setCurrentItem(item);
+        PopupMenu1->popup(Nodes->viewport()->mapToGlobal(pos));
+    });
+}
+
+QAction* TForm1::MakeAction(const QString& caption, const QString& hint, const QKeySequence& key,
+                            void (TForm1::*handler)()) {
+    auto* action = new QAction(caption, this);
+    action->setStatusTip(hint);
+    action->setToolTip(hint.isEmpty() ? caption : hint);
+    if (!key.isEmpty()) action->setShortcut(key);
+    action->setShortcutContext(Qt::WindowShortcut);
+    if (handler)
+        connect(action, &QAction::triggered, this,
+                [this, handler] { Guarded([&] { (this->*handler)(); }); });
+    addAction(action);
+    return action;
+}
+
+void TForm1::CreateActions() {
+    SettingsAction = MakeAction("Settings...", "", {}, &TForm1::SettingsActionExecute);
+    ReloadNodeAction = MakeAction("Reload document",
+                                  "Reload from net selected document and refresh its links",
+                                  QKeySequence("Ctrl+R"), nullptr);
+    ReloadChildrenAction = MakeAction(
+        "Reload branch documents",
+        "Reload all child documents recursively, refreshes also links (sometimes may fall in "
+        "neverending loop)",
+        {}, nullptr);
+    ReloadChilderEmptyAction = MakeAction("Load branch documents (empty only)",
+                                          "Relaod child document that are empty (null body)", {},
+                                          nullptr);
+    StopAction = MakeAction("Stop", "Stop action", QKeySequence(Qt::Key_Escape), &TForm1::StopActionExecute);
+    AboutAction = MakeAction("About...", "Show about dialog", {}, &TForm1::AboutActionExecute);
+    ToggleNodeAction = MakeAction("Toggle node", "Toggle node selection", QKeySequence(Qt::Key_Space),
+                                  &TForm1::ToggleNodeActionExecute);
+    SelectBranchAction = MakeAction("Select branch", "Select nodes in whole branch",
+                                    QKeySequence("Ctrl+Space"), &TForm1::SelectBranchActionExecute);
+    UnselectBranchAction = MakeAction("Unselect branch", "Unselect nodes in whole branch",
+                                      QKeySequence("Ctrl+U"), &TForm1::UnselectBranchActionExecute);
+    ExportAction = MakeAction(
+        "Concat selected...",
+        "Join all selected documents in tree, curent position affect on main title of document only !!",
+        QKeySequence("Ctrl+E"), nullptr);
+    SaveHTMLAction = MakeAction("Save HTML...", "Save current HTML document", QKeySequence("Ctrl+S"),
+                                nullptr);
+    GotoWebAction = MakeAction("Goto web", "Open page in browser from web, online connection required",
+                               QKeySequence("Ctrl+G"), &TForm1::GotoWebActionExecute);
+    DeleteNodeAction = MakeAction("Delete node", "Delete node or branch from tree. Undo impossible!",
+                                  QKeySequence(Qt::Key_Delete), &TForm1::DeleteNodeActionExecute);
+}
+
+void TForm1::CreateMenus() {
+    QMenu* edit = menuBar()->addMenu("Edit");
+    edit->addAction(ToggleNodeAction);
+    edit->addAction(SelectBranchAction);
+    edit->addAction(UnselectBranchAction);
+    edit->addSeparator();
+    edit->addAction(DeleteNodeAction);
+
+    QMenu* tools = menuBar()->addMenu("Tools");
+    tools->addAction(GotoWebAction);
+    tools->addSeparator();
+    tools->addAction(ReloadNodeAction);
+    tools->addAction(ReloadChilderEmptyAction);
+    tools->addAction(ReloadChildrenAction);
+    tools->addSeparator();
+    tools->addAction(ExportAction);
+    tools->addAction(SaveHTMLAction);
+    tools->addSeparator();
+    tools->addAction(StopAction);
+    tools->addSeparator();
+    tools->addAction(SettingsAction);
+
+    QMenu* help = menuBar()->addMenu("Help");
+    help->addAction(AboutAction);
+
+    PopupMenu1 = new QMenu(this);
+    PopupMenu1->setObjectName("PopupMenu1");
+    PopupMenu1->addAction(GotoWebAction);
+    PopupMenu1->addSeparator();
+    PopupMenu1->addAction(ToggleNodeAction);
+    PopupMenu1->addAction(SelectBranchAction);
+    PopupMenu1->addAction(UnselectBranchAction);
+    PopupMenu1->addSeparator();
+    PopupMenu1->addAction(ReloadNodeAction);
+    PopupMenu1->addAction(ReloadChilderEmptyAction);
+    PopupMenu1->addAction(ReloadChildrenAction);
+    PopupMenu1->addAction(DeleteNodeAction);
+}
+
+void TForm1::Guarded(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const std::exception& e) {
+        ShowException(this, e);
+    } catch (...) {
+        QMessageBox::critical(this, windowTitle(), "Unknown error");
+    }
+}
+
+// ---------------------------------------------------------------- items
+
+QTreeWidgetItem* TForm1::Selected() const { return Nodes->currentItem(); }
+
+int TForm1::NodeIdOf(const QTreeWidgetItem* item) {
+    return item ? item->data(0, kNodeIdRole).toInt() : 0;
+}
+
+int TForm1::StateOf(const QTreeWidgetItem* item) {
+    return item ? item->data(0, kStateRole).toInt() : siNone;
+}
+
+void TForm1::SetState(QTreeWidgetItem* item, int state) {
+    item->setData(0, kStateRole, state);
+    item->setIcon(0, state > 0 ? StateImage(state) : QIcon());
+}
+
+QTreeWidgetItem* TForm1::AddItem(QTreeWidgetItem* parent, const std::string& title, int nodeId,
+                                 int state) {
+    auto* item = new QTreeWidgetItem(parent);
+    item->setText(0, BytesToQString(title));
+    item->setData(0, kNodeIdRole, nodeId);
+    SetState(item, state);
+    return item;
+}
+
+void TForm1::LoadChildren(QTreeWidgetItem* node, bool placeholderOnly) {
+    qDeleteAll(node->takeChildren());
+    const int nodeId = NodeIdOf(node);
+    if (placeholderOnly) {
+        if (HasChildren(IBDB, nodeId)) AddItem(node, "Loading...", 0, siNone);
+        return;
+    }
+    for (const TChildNode& child : ReadChildren(IBDB, nodeId)) {
+        QTreeWidgetItem* item = AddItem(node, child.Title, child.NodeId, siUnmarked);
+        if (child.HasChildren) AddItem(item, "Loading...", 0, siNone);
+    }
+}
+
+void TForm1::SetBranchState(QTreeWidgetItem* item, int state) {
+    SetState(item, state);
+    for (int i = 0; i < item->childCount(); ++i) SetBranchState(item->child(i), state);
+}
+
+// ---------------------------------------------------------------- start-up
+
+void TForm1::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (shown_) return;
+    shown_ = true;
+    // After the window is on screen, so that a connect error shows over it.
+    QTimer::singleShot(0, this, [this] { Guarded([this] { FormShow(); }); });
+}
+
+void TForm1::FormShow() {
+    IBDB.Open();
+    SetState(root_, siUnmarked);
+    LoadChildren(root_, false);
+    root_->setExpanded(true);
+}
+
+void TForm1::IBDBBeforeConnect(TDatabase& db) { ApplyDbSettings(db); }
+
+void TForm1::IBDBAfterConnect(TDatabase&) { IBTransaction.StartTransaction(); }
+
+// ---------------------------------------------------------------- tree events
+
+void TForm1::NodesExpanding(QTreeWidgetItem* item) {
+    if (item == root_ && !IBDB.Connected() && item->childCount() == 0) return;
+    try {
+        IBDB.Open();
+        LoadChildren(item, false);
+    } catch (...) {
+        // A failed expansion is refused without a message.
+        const bool blocked = Nodes->blockSignals(true);
+        item->setExpanded(false);
+        Nodes->blockSignals(blocked);
+    }
+}
+
+void TForm1::NodesCollapsed(QTreeWidgetItem* item) { LoadChildren(item, true); }
+
+void TForm1::NodesChange() {
+    QTreeWidgetItem* item = Selected();
+    StatusPanel0->setText(item ? QString::number(NodeIdOf(item)) : QString());
+}
+
+void TForm1::ShowHint(const QString& hint) {
+    const int bar = hint.indexOf('|');
+    StatusPanel1->setText(bar >= 0 ? hint.mid(bar + 1) : hint);
+}
+
+bool TForm1::event(QEvent* event) {
+    if (event->type() == QEvent::StatusTip) {
+        ShowHint(static_cast<QStatusTipEvent*>(event)->tip());
+        return true;
+    }
+    return QMainWindow::event(event);
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == Nodes && event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        const auto mods = key->modifiers() & ~Qt::KeypadModifier;
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && mods == Qt::NoModifier) {
+            Guarded([this] { ShowSelectedDocument(); });
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+// ---------------------------------------------------------------- actions
+
+void TForm1::ToggleNodeActionExecute() {
+    QTreeWidgetItem* item = Selected();
+    if (!item) return;
+    const int old = StateOf(item);
+    SetState(item, ((std::max(0, old - 1)) ^ 1) + 1);
+}
+
+void TForm1::SelectBranchActionExecute() {
+    if (QTreeWidgetItem* item = Selected()) SetBranchState(item, siMarked);
+}
+
+void TForm1::UnselectBranchActionExecute() {
+    if (QTreeWidgetItem* item = Selected()) SetBranchState(item, siUnmarked);
+}
+
+void TForm1::StopActionExecute() { StopFlag = true; }
+
+void TForm1::GotoWebActionExecute() {
+    QTreeWidgetItem* item = Selected();
+    if (!item || NodeIdOf(item) == 0) return;  // the root and placeholders have no address
+    const std::string url = ReadOrigUrl(IBDB, NodeIdOf(item));
+    CheckShellExecute(ShellOpen(BytesToQString(url)));
+}
+
+void TForm1::DeleteNodeActionExecute() {
+    QTreeWidgetItem* item = Selected();
+    if (!item || item == root_ || NodeIdOf(item) == 0) return;
+    if (item->childCount() > 0 &&
+        !Confirm(QString("Delete whole branch \"%1\"?").arg(item->text(0))))
+        throw EAbort();
+    DeleteNodeRow(IBDB, NodeIdOf(item));
+    delete item;
+}
+
+void TForm1::AboutActionExecute() {
+    TOwnedDialog<TAboutDlg> dialog(new TAboutDlg(this));
+    dialog->exec();
+}
+
+void TForm1::SettingsActionExecute() {
+    if (!RunSettingsDialog(this)) return;
+    IBDB.Close();
+    qDeleteAll(root_->takeChildren());
+    FormShow();
+}
+
+void TForm1::ShowSelectedDocument() {}

@@ -1,0 +1,112 @@
+// The main window: the document tree, the document view, the log pane and the
+// actions that gather, show, join and save documents.
+#pragma once
+
+#include <QMainWindow>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "store/Database.h"
+
+class QAction;
+class QLabel;
+class QMenu;
+class QSplitter;
+class QTreeWidget;
+class QTreeWidgetItem;
+class QFrame;
+
+// Tree item state images.
+enum TStateImage { siNone = -1, siUnmarked = 1, siMarked = 2 };
+
+class TForm1 : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TForm1(QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // Components, under their design names.
+    QTreeWidget* Nodes = nullptr;
+    QSplitter* Splitter1 = nullptr;
+    QFrame* Panel1 = nullptr;
+    QSplitter* Splitter3 = nullptr;
+    QWidget* HTML = nullptr;  // the document view
+    QWidget* Log = nullptr;   // the log pane
+    QLabel* StatusPanel0 = nullptr;
+    QLabel* StatusPanel1 = nullptr;
+    TDatabase IBDB;
+    TTransaction IBTransaction{IBDB};
+
+    QAction* SettingsAction = nullptr;
+    QAction* ReloadNodeAction = nullptr;
+    QAction* ReloadChildrenAction = nullptr;
+    QAction* ReloadChilderEmptyAction = nullptr;
+    QAction* StopAction = nullptr;
+    QAction* AboutAction = nullptr;
+    QAction* ToggleNodeAction = nullptr;
+    QAction* SelectBranchAction = nullptr;
+    QAction* UnselectBranchAction = nullptr;
+    QAction* ExportAction = nullptr;
+    QAction* SaveHTMLAction = nullptr;
+    QAction* GotoWebAction = nullptr;
+    QAction* DeleteNodeAction = nullptr;
+    QMenu* PopupMenu1 = nullptr;
+
+    // The root item "All guides" (node id 0).
+    QTreeWidgetItem* RootItem() const { return root_; }
+    QTreeWidgetItem* Selected() const;
+    static int NodeIdOf(const QTreeWidgetItem* item);
+    static int StateOf(const QTreeWidgetItem* item);
+    void SetState(QTreeWidgetItem* item, int state);
+
+    // Settings steps, connect, and the first level of the tree. Runs when the window
+    // is first shown and again after the settings were changed; errors propagate.
+    void FormShow();
+    // Rebuilds the item's children from the database: all of them, or only a
+    // "Loading..." placeholder when the node has children.
+    void LoadChildren(QTreeWidgetItem* node, bool placeholderOnly);
+    void SetBranchState(QTreeWidgetItem* item, int state);
+
+    // The application's general error handler: runs f and shows any error's message,
+    // silently dropping the silent abort. Every action goes through it.
+    void Guarded(const std::function<void()>& f);
+
+    // Handlers.
+    void SettingsActionExecute();
+    void ToggleNodeActionExecute();
+    void SelectBranchActionExecute();
+    void UnselectBranchActionExecute();
+    void GotoWebActionExecute();
+    void DeleteNodeActionExecute();
+    void AboutActionExecute();
+    void StopActionExecute();
+    void NodesChange();
+    void ShowHint(const QString& hint);
+    void NodesExpanding(QTreeWidgetItem* item);
+    void NodesCollapsed(QTreeWidgetItem* item);
+    void ShowSelectedDocument();
+
+    // The connection's before/after-connect handlers.
+    void IBDBBeforeConnect(TDatabase& db);
+    void IBDBAfterConnect(TDatabase& db);
+
+    // Whether a delete asks first; tests replace the question.
+    std::function<bool(const QString& question)> Confirm;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QAction* MakeAction(const QString& caption, const QString& hint, const QKeySequence& key,
+                        void (TForm1::*handler)());
+    void CreateActions();
+    void CreateMenus();
+    void CreateComponents();
+    QTreeWidgetItem* AddItem(QTreeWidgetItem* parent, const std::string& title, int nodeId, int state);
+
+    QTreeWidgetItem* root_ = nullptr;
+    bool shown_ = false;
+};
