@@ -24,6 +24,8 @@
 #include "dialogs/DialogUtil.h"
 #include "dialogs/dg_About.h"
 #include "dialogs/dg_Settings.h"
+#include "logging/LogTerm.h"
+#include "logging/Terminal.h"
 
 bool StopFlag = false;
 
@@ -88,6 +90,8 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
 }
 
 TForm1::~TForm1() {
+    // Nothing may reach the pane once it starts to go.
+    Logger->SetTerminal(nullptr);
     try {
         IBDB.Close();  // commits the shared transaction
     } catch (...) {
@@ -131,8 +135,10 @@ void TForm1::CreateComponents() {
     panelLayout->addWidget(Splitter3);
     HTML = new QWidget(Splitter3);
     HTML->setObjectName("HTML");
-    Log = new QWidget(Splitter3);
+    Log = new TTerminal(Splitter3);
     Log->setObjectName("Log");
+    Log->SetMaxLines(100);
+    Log->setMinimumHeight(20);
     Splitter3->setStretchFactor(0, 1);
     Splitter3->setStretchFactor(1, 0);
     Splitter3->setSizes({556, 84});
@@ -153,6 +159,16 @@ void TForm1::CreateComponents() {
     StatusPanel1->setMinimumWidth(50);
     statusBar()->addWidget(StatusPanel0);
     statusBar()->addWidget(StatusPanel1, 1);
+
+    Logger = new TFileTermLogger(this);
+    Logger->setObjectName("Logger");
+    Logger->SetActive(false);
+    Logger->SetAutoOpen(true);
+    Logger->SetLogFlags(TLogFormatFlags{lfDivideNames, lfDivideChannels, lfAutoCR});
+    Logger->SetMaxLineLength(0);
+    Logger->SetLogFile("NUL");
+    Logger->SetTerminal(Log);
+    Logger->SetTermChar(false);
 
     root_ = new QTreeWidgetItem(Nodes);
     root_->setText(0, "All guides");
@@ -324,6 +340,9 @@ void TForm1::showEvent(QShowEvent* event) {
 }
 
 void TForm1::FormShow() {
+    Log->SetMaxLines(GetIniNumber("Interbase", "MaxLines", Log->MaxLines()));
+    std::string logFile = GetIniText("Interbase", "LogFile", Logger->LogFile());
+    Logger->SetLogFile(logFile.empty() ? "NUL" : logFile);
     IBDB.Open();
     SetState(root_, siUnmarked);
     LoadChildren(root_, false);

@@ -16,6 +16,8 @@ class QSplitter;
 class QTreeWidget;
 class QTreeWidgetItem;
 class QFrame;
+class TTerminal;
+class TFileTermLogger;
 
 // Tree item state images.
 enum TStateImage { siNone = -1, siUnmarked = 1, siMarked = 2 };
@@ -32,7 +34,8 @@ public:
     QFrame* Panel1 = nullptr;
     QSplitter* Splitter3 = nullptr;
     QWidget* HTML = nullptr;  // the document view
-    QWidget* Log = nullptr;   // the log pane
+    TTerminal* Log = nullptr;  // the log pane
+    TFileTermLogger* Logger = nullptr;
     QLabel* StatusPanel0 = nullptr;
     QLabel* StatusPanel1 = nullptr;
     TDatabase IBDB;
