@@ -1,0 +1,130 @@
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "config/AuxProj.h"
+#include "config/CmdLine.h"
+
+namespace {
+
+std::string ReadFile(const std::string& name) {
+    std::ifstream in(name, std::ios::binary);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+TEST(IniStoreTest, FileRulesLineEndsCommentsAndNoTrimming) {
+    const TIniStore ini = TIniStore::FromText(
+        "orphan=before any section\r\n[Interbase]\r\nUser=alice\rPassword= two words \n"
+        "; a comment=not a key\n\n[Empty]\nKey=\nNoEquals\n[interbase]\nCharSet=WIN1250");
+    EXPECT_EQ(ini.GetText("INTERBASE", "user", "x"), "alice");
+    EXPECT_EQ(ini.GetText("Interbase", "Password", "x"), " two words ");
+    EXPECT_EQ(ini.GetText("Interbase", "; a comment", "x"), "x");
+    EXPECT_EQ(ini.GetText("Interbase", "orphan", "x"), "x");
+    EXPECT_EQ(ini.GetText("Empty", "Key", "default"), "");  // present but empty is not missing
+    EXPECT_EQ(ini.GetText("Empty", "NoEquals", "x"), "");
+    EXPECT_EQ(ini.GetText("Interbase", "CharSet", "x"), "WIN1250");  // same section, any case
+    EXPECT_EQ(ini.ToText(),
+              "[Interbase]\r\nUser=alice\r\nPassword= two words \r\nCharSet=WIN1250\r\n\r\n"
+              "[Empty]\r\nKey=\r\nNoEquals=\r\n\r\n");
+}
+
+TEST(IniStoreTest, NumbersAndFlags) {
+    const TIniStore ini = TIniStore::FromText(
+        "[S]\nHex=0x20\nUpperHex=0X1f\nBare0x=0x\nJunk=12a\nNeg=-7\nSpace= 5\nHuge=99999999999\n"
+        "Empty=\nOn=1\nOff=0\n");
+    EXPECT_EQ(ini.GetNumber("S", "Hex", 0), 32);
+    EXPECT_EQ(ini.GetNumber("S", "UpperHex", 0), 31);
+    EXPECT_EQ(ini.GetNumber("S", "Bare0x", 9), 9);
+    EXPECT_EQ(ini.GetNumber("S", "Junk", 9), 9);
+    EXPECT_EQ(ini.GetNumber("S", "Neg", 9), -7);
+    EXPECT_EQ(ini.GetNumber("S", "Space", 9), 9);
+    EXPECT_EQ(ini.GetNumber("S", "Huge", 9), 9);
+    EXPECT_EQ(ini.GetNumber("S", "Empty", 9), 9);
+    EXPECT_EQ(ini.GetNumber("S", "Missing", 9), 9);
+    EXPECT_TRUE(ini.GetFlag("S", "On", false));
+    EXPECT_FALSE(ini.GetFlag("S", "Off", true));
+    EXPECT_TRUE(ini.GetFlag("S", "Missing", true));
+}
+
+TEST(IniStoreTest, PutReplacesOrAppendsAndAddsSectionsAtTheEnd) {
+    TIniStore ini = TIniStore::FromText("[A]\nk=1\n[B]\nx=2\n");
+    ini.PutText("a", "K", "one");
+    ini.PutText("A", "new", "v");
+    ini.PutText("Interbase", "User", "bob");
+    EXPECT_EQ(ini.ToText(), "[A]\r\nk=one\r\nnew=v\r\n\r\n[B]\r\nx=2\r\n\r\n[Interbase]\r\nUser=bob\r\n\r\n");
+}
+
+class ProjIniTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/wf_ini_XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+        oldCwd_ = std::filesystem::current_path();
+        std::filesystem::current_path(dir_);
+    }
+    void TearDown() override {
+        std::filesystem::current_path(oldCwd_);
+        std::filesystem::remove_all(dir_);
+        ProjIni.reset();
+    }
+    std::string dir_;
+    std::filesystem::path oldCwd_;
+};
+
+TEST_F(ProjIniTest, DefaultNameIsBesideTheExecutable) {
+    CmdLine::SetParams({"prog"});
+    ProjIniInit();
+    EXPECT_EQ(ProjIniName, std::filesystem::path(ExeFileName()).replace_extension(".ini").string());
+    EXPECT_TRUE(ProjIniAutoSave);
+}
+
+TEST_F(ProjIniTest, SwitchNameKeepsItsCaseAndIsRelativeToTheCurrentFolder) {
+    std::ofstream("Custom.ini", std::ios::binary) << "[Interbase]\r\nMaxLines=0x20\r\n";
+    CmdLine::SetParams({"prog", "/i:Custom.ini"});
+    ProjIniInit();
+    EXPECT_EQ(ProjIniName, dir_ + "/Custom.ini");
+    EXPECT_EQ(GetIniNumber("Interbase", "MaxLines", 100), 32);
+}
+
+TEST_F(ProjIniTest, SaveWritesTheStoreAndShutDownSavesOnlyWhenAsked) {
+    std::ofstream("w.ini", std::ios::binary) << "; comment\n[Interbase]\nUser=a\n";
+    CmdLine::SetParams({"prog", "-I:w.ini"});
+    ProjIniInit();
+    PutIniText("Interbase", "User", "b");
+    ProjIniAutoSave = false;
+    ProjIniDone();
+    EXPECT_EQ(ReadFile("w.ini"), "; comment\n[Interbase]\nUser=a\n");
+
+    ProjIniInit();
+    PutIniText("Interbase", "User", "c");
+    SaveIni();
+    EXPECT_EQ(ReadFile("w.ini"), "[Interbase]\r\nUser=c\r\n\r\n");
+}
+
+TEST_F(ProjIniTest, EmptySwitchValueLoadsNothingAndSavingFails) {
+    CmdLine::SetParams({"prog", "-I:"});
+    ProjIniInit();
+    EXPECT_EQ(ProjIniName, "");
+    EXPECT_EQ(GetIniText("Interbase", "User", "SYSDBA"), "SYSDBA");
+    EXPECT_THROW(SaveIni(), EProjError);
+    ProjIniDone();  // the failed save at shut-down is silent
+}
+
+TEST(ShellCheckTest, ResultsAboveThirtyTwoPass) {
+    EXPECT_EQ(CheckShellExecute(33), 33);
+    try {
+        CheckShellExecute(32);
+        FAIL();
+    } catch (const EProjError& e) {
+        EXPECT_STREQ(e.what(), "ShellExecute error: 32");
+    }
+}
+
+}  // namespace
