@@ -16,9 +16,15 @@ namespace {
 // Markers are short and their first byte is rare enough in page text that memchr
 // to a candidate plus one memcmp beats a general substring search, whose set-up per
 // call dominates when a page is cut into hundreds of thousands of small pieces.
+// Longer needles (a page's own name, taken from an address) go to memmem, which stays
+// linear however the text repeats the needle's first byte.
 std::size_t FindBytes(std::string_view text, std::string_view what) {
     const std::size_t n = what.size();
     if (n == 0 || n > text.size()) return std::string_view::npos;
+    if (n > 32) {
+        const void* hit = memmem(text.data(), text.size(), what.data(), n);
+        return hit ? static_cast<const char*>(hit) - text.data() : std::string_view::npos;
+    }
     const char* const begin = text.data();
     const char* const last = begin + (text.size() - n);  // last possible start
     const char* p = begin;
@@ -115,22 +121,35 @@ std::string FindCharset(std::string_view html, std::string_view def) {
     return std::string(name.empty() ? def : name);
 }
 
-std::string MakeAbsoluteUrl(std::string_view pageUrl, std::string_view href) {
+namespace {
+
+// MakeAbsoluteUrl into a caller's buffer, which keeps its capacity between calls.
+void AssignAbsoluteUrl(std::string_view pageUrl, std::string_view href, std::string& url) {
     const std::string_view result = TrimBlanks(href);
-    if (FindBytes(result, "://") != std::string_view::npos) return std::string(result);
-    std::size_t cut;
-    if (result.find('/') == std::string_view::npos) {
+    std::size_t cut = std::string_view::npos;
+    if (FindBytes(result, "://") != std::string_view::npos) {
+        // Already absolute.
+    } else if (result.find('/') == std::string_view::npos) {
         // A bare file name lives in the page's folder.
         cut = pageUrl.rfind('/');
     } else {
         // Anything else with a "/" is taken from the root of the page's host.
         const std::size_t scheme = FindBytes(pageUrl, "://");
-        if (scheme == std::string_view::npos) return std::string(result);
-        cut = pageUrl.find('/', scheme + 3);
+        if (scheme != std::string_view::npos) cut = pageUrl.find('/', scheme + 3);
     }
-    if (cut == std::string_view::npos) return std::string(result);
-    std::string url(pageUrl.substr(0, cut + 1));
-    url += result;
+    if (cut == std::string_view::npos) {
+        url.assign(result);
+    } else {
+        url.assign(pageUrl.substr(0, cut + 1));
+        url.append(result);
+    }
+}
+
+}  // namespace
+
+std::string MakeAbsoluteUrl(std::string_view pageUrl, std::string_view href) {
+    std::string url;
+    AssignAbsoluteUrl(pageUrl, href, url);
     return url;
 }
 
@@ -173,7 +192,7 @@ void TDownload::DoLinkHref(bool first, std::string_view title, const std::string
     // The buffers keep their capacity from link to link: a page with a hundred
     // thousand links then costs no allocation per link.
     linkTitle_.assign(title);
-    linkUrl_ = MakeAbsoluteUrl(pageUrl, href);
+    AssignAbsoluteUrl(pageUrl, href, linkUrl_);
     linkOrigId_.assign(UrlBaseNameView(href));
     OnLink(first, linkTitle_, linkUrl_, linkOrigId_, order, handle);
 }
