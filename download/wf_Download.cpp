@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <mutex>
 

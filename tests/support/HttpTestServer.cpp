@@ -1,6 +1,7 @@
 #include "tests/support/HttpTestServer.h"
 
 #include <algorithm>
+#include <cctype>
 #include <stdexcept>
 
 namespace {
