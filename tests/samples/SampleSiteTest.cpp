@@ -219,3 +219,25 @@ TEST(SampleSiteProgram, RejectsBadArguments) {
         EXPECT_EQ(site.Stop(false), 2) << args[0];
     }
 }
+
+TEST_F(TSampleSiteTest, RootOptionServesAnotherFolder) {
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("wf-sample-root-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir / "alphabeds");
+    std::filesystem::copy_file(std::string(WF_SOURCE_DIR) + "/samples/alphabeds/rome.html",
+                               dir / "alphabeds/only.html",
+                               std::filesystem::copy_options::overwrite_existing);
+    {
+        TSampleSiteProcess site({"--root", dir.string(), "--port", "0"});
+        const std::string root = site.ReadLine(std::chrono::seconds(10));
+        const auto pages = Crawl("ALPHABEDS", root + "alphabeds/only.html");
+        EXPECT_EQ(pages.at(root + "alphabeds/only.html").Body, "<p>Rooms near the Forum.</p>");
+        EXPECT_EQ(Crawl("ALPHABEDS", root + "alphabeds/rome.html").begin()->second.Failures, 1);
+        EXPECT_EQ(site.Stop(true), 0);
+    }
+    std::filesystem::remove_all(dir);
+
+    TSampleSiteProcess missing({"--root", (dir / "gone").string(), "--port", "0"});
+    EXPECT_EQ(missing.ReadLine(std::chrono::seconds(10)), "");
+    EXPECT_EQ(missing.Stop(false), 1);
+}
