@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QEvent>
+#include <QFileDialog>
 #include <QFrame>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -17,7 +18,9 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "app/Compose.h"
 #include "app/DbSettings.h"
+#include "app/DocumentView.h"
 #include "app/NodeTree.h"
 #include "config/AuxProj.h"
 #include "config/EAbort.h"
@@ -87,6 +90,13 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
                                      QMessageBox::Yes | QMessageBox::No,
                                      QMessageBox::No) == QMessageBox::Yes;
     };
+    AskSaveHTMLFile = [this] {
+        TOwnedDialog<QFileDialog> dialog(new QFileDialog(this));
+        SetupSaveHTMLDialog(*dialog.get());
+        if (dialog->exec() != QDialog::Accepted || !dialog || dialog->selectedFiles().isEmpty())
+            return QString();
+        return dialog->selectedFiles().first();
+    };
 }
 
 TForm1::~TForm1() {
@@ -133,7 +143,7 @@ void TForm1::CreateComponents() {
     Splitter3->setObjectName("Splitter3");
     Splitter3->setHandleWidth(3);
     panelLayout->addWidget(Splitter3);
-    HTML = new QWidget(Splitter3);
+    HTML = new TDocumentView(Splitter3);
     HTML->setObjectName("HTML");
     Log = new TTerminal(Splitter3);
     Log->setObjectName("Log");
@@ -227,9 +237,9 @@ void TForm1::CreateActions() {
     ExportAction = MakeAction(
         "Concat selected...",
         "Join all selected documents in tree, curent position affect on main title of document only !!",
-        QKeySequence("Ctrl+E"), nullptr);
+        QKeySequence("Ctrl+E"), &TForm1::ExportActionExecute);
     SaveHTMLAction = MakeAction("Save HTML...", "Save current HTML document", QKeySequence("Ctrl+S"),
-                                nullptr);
+                                &TForm1::SaveHTMLActionExecute);
     GotoWebAction = MakeAction("Goto web", "Open page in browser from web, online connection required",
                                QKeySequence("Ctrl+G"), &TForm1::GotoWebActionExecute);
     DeleteNodeAction = MakeAction("Delete node", "Delete node or branch from tree. Undo impossible!",
@@ -396,6 +406,11 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
             Guarded([this] { ShowSelectedDocument(); });
             return true;
         }
+        // The tree would take Space for keyboard search; here it toggles the mark.
+        if (key->key() == Qt::Key_Space && mods == Qt::NoModifier) {
+            ToggleNodeAction->trigger();
+            return true;
+        }
     }
     return QMainWindow::eventFilter(watched, event);
 }
@@ -448,4 +463,40 @@ void TForm1::SettingsActionExecute() {
     FormShow();
 }
 
-void TForm1::ShowSelectedDocument() {}
+// ---------------------------------------------------------------- documents
+
+void TForm1::ShowSelectedDocument() {
+    QTreeWidgetItem* item = Selected();
+    // The root and the placeholders stand for no document; the view keeps its own.
+    if (!item || NodeIdOf(item) == 0) return;
+    std::string output;
+    if (!ComposeNode(IBDB, NodeIdOf(item), kKindDefault, output))
+        throw EProjError("Document " + std::to_string(NodeIdOf(item)) +
+                         " is no longer in the database.");
+    HTML->ShowHTML(std::move(output));
+}
+
+void TForm1::ConcatSelected(QTreeWidgetItem* item, std::string& output) {
+    // A marked node that another user has deleted meanwhile is left out.
+    if (StateOf(item) == siMarked) ComposeNode(IBDB, NodeIdOf(item), kKindConcat2, output);
+    for (int i = 0; i < item->childCount(); ++i) ConcatSelected(item->child(i), output);
+}
+
+void TForm1::ExportActionExecute() {
+    std::string pieces;
+    ConcatSelected(root_, pieces);
+    // The selected item only chooses the frame and fills its other markers.
+    std::string result;
+    ComposeFrame(IBDB, NodeIdOf(Selected()), pieces, result);
+    pieces = std::string();  // the result holds them now; free the memory before writing
+    HTML->ShowHTML(std::move(result));
+}
+
+void TForm1::SaveHTMLActionExecute() {
+    // Asked before the dialog, so that no empty file is left behind.
+    if (!HTML->HasDocument())
+        throw EProjError("No document is shown. Show a document or join documents first.");
+    const QString path = AskSaveHTMLFile();
+    if (path.isEmpty()) return;
+    HTML->SaveDocument(path);
+}

@@ -16,6 +16,7 @@ class QSplitter;
 class QTreeWidget;
 class QTreeWidgetItem;
 class QFrame;
+class TDocumentView;
 class TTerminal;
 class TFileTermLogger;
 
@@ -33,7 +34,7 @@ public:
     QSplitter* Splitter1 = nullptr;
     QFrame* Panel1 = nullptr;
     QSplitter* Splitter3 = nullptr;
-    QWidget* HTML = nullptr;  // the document view
+    TDocumentView* HTML = nullptr;  // the document view
     TTerminal* Log = nullptr;  // the log pane
     TFileTermLogger* Logger = nullptr;
     QLabel* StatusPanel0 = nullptr;
@@ -89,6 +90,16 @@ public:
     void NodesExpanding(QTreeWidgetItem* item);
     void NodesCollapsed(QTreeWidgetItem* item);
     void ShowSelectedDocument();
+
+    // Joining and saving documents.
+    // Composes every marked item at and below item, parent before children, in tree
+    // order, appending the pieces to output. Only items present in the tree take part.
+    void ConcatSelected(QTreeWidgetItem* item, std::string& output);
+    void ExportActionExecute();
+    void SaveHTMLActionExecute();
+    // Asks for the file "Save HTML..." writes; empty when the user cancels. Tests
+    // replace the dialog.
+    std::function<QString()> AskSaveHTMLFile;
 
     // The connection's before/after-connect handlers.
     void IBDBBeforeConnect(TDatabase& db);

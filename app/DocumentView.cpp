@@ -1,0 +1,172 @@
+#include "app/DocumentView.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QSaveFile>
+#include <QUrl>
+#include <QWebEnginePage>
+#include <QWebEngineSettings>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "config/AuxProj.h"
+#include "dialogs/DialogUtil.h"
+
+namespace {
+
+std::string SystemMessage(int error) {
+    return std::strerror(error);
+}
+
+// The page keeps to the program's own file: it is the only local file a shown
+// document may lead to, and the main frame never leaves it. Remote frames and images
+// inside the document load as usual; a link the user clicks opens in the desktop's
+// browser, so the view always shows the document that "Save HTML..." writes.
+class TDocumentPage : public QWebEnginePage {
+public:
+    TDocumentPage(const std::string& ownFile, QObject* parent)
+        : QWebEnginePage(parent), ownFile_(ownFile) {}
+
+protected:
+    bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override {
+        if (url.isLocalFile())
+            return !ownFile_.empty() &&
+                   QFile::encodeName(url.toLocalFile()).toStdString() == ownFile_;
+        const QString scheme = url.scheme().toLower();
+        const bool web = scheme == "http" || scheme == "https";
+        if (isMainFrame) {
+            if (web && type == NavigationTypeLinkClicked) ShellOpen(url.toString());
+            return false;
+        }
+        return web || scheme == "about" || scheme == "data";
+    }
+
+private:
+    const std::string& ownFile_;
+};
+
+// Writes all of data to fd; false with errno set when the system refuses.
+bool WriteAll(int fd, const std::string& data) {
+    const char* p = data.data();
+    size_t left = data.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, left);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+TDocumentView::TDocumentView(QWidget* parent) : QWebEngineView(parent) {
+    auto* page = new TDocumentPage(tempFileName_, this);
+    QWebEngineSettings* s = page->settings();
+    // Pages come from the web: their scripts stay off, and a document shown from a
+    // local file may not reach other local files (which would otherwise be allowed
+    // for file: documents). Remote images still load; they are part of the guides.
+    s->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
+    s->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
+    s->setAttribute(QWebEngineSettings::JavascriptCanAccessClipboard, false);
+    s->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
+    s->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
+    s->setAttribute(QWebEngineSettings::LocalStorageEnabled, false);
+    s->setAttribute(QWebEngineSettings::PluginsEnabled, false);
+    s->setAttribute(QWebEngineSettings::PdfViewerEnabled, false);
+    s->setAttribute(QWebEngineSettings::AllowRunningInsecureContent, false);
+    s->setAttribute(QWebEngineSettings::AllowGeolocationOnInsecureOrigins, false);
+    s->setAttribute(QWebEngineSettings::WebRTCPublicInterfacesOnly, true);
+    s->setAttribute(QWebEngineSettings::ScreenCaptureEnabled, false);
+    s->setAttribute(QWebEngineSettings::NavigateOnDropEnabled, false);
+    s->setAttribute(QWebEngineSettings::AutoLoadImages, true);
+    // Showing a document must not take the keyboard from the tree.
+    s->setAttribute(QWebEngineSettings::FocusOnNavigationEnabled, false);
+    setPage(page);
+    setContextMenuPolicy(Qt::NoContextMenu);
+
+    try {
+        CreateTempFile();
+    } catch (const EProjError&) {
+        // The folder may become writable later; ShowHTML tries again and reports it.
+    }
+}
+
+TDocumentView::~TDocumentView() {
+    if (!tempFileName_.empty()) ::unlink(tempFileName_.c_str());
+}
+
+void TDocumentView::CreateTempFile() {
+    // Created with its final name in one step: a separate rename could replace a file
+    // of that name that somebody else made meanwhile.
+    const std::string suffix = ".html";
+    std::string path = QFile::encodeName(QDir::tempPath()).toStdString() + "/WF_XXXXXX" + suffix;
+    std::vector<char> buffer(path.begin(), path.end());
+    buffer.push_back('\0');
+    const int fd = ::mkstemps(buffer.data(), static_cast<int>(suffix.size()));
+    if (fd < 0)
+        throw EProjError("Cannot create a temporary file in \"" +
+                         QFile::encodeName(QDir::tempPath()).toStdString() +
+                         "\": " + SystemMessage(errno));
+    ::close(fd);
+    tempFileName_.assign(buffer.data());
+}
+
+void TDocumentView::ShowHTML(std::string document) {
+    if (tempFileName_.empty()) CreateTempFile();
+    // O_NOFOLLOW: should the file have been removed meanwhile, nobody else's link
+    // put in its place is followed.
+    const int fd =
+        ::open(tempFileName_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) throw EProjError("Cannot write \"" + tempFileName_ + "\": " + SystemMessage(errno));
+    const bool written = WriteAll(fd, document);
+    const int writeError = errno;
+    const bool closed = ::close(fd) == 0;
+    if (!written || !closed)
+        throw EProjError("Cannot write \"" + tempFileName_ +
+                         "\": " + SystemMessage(written ? errno : writeError));
+
+    document_ = std::move(document);
+    hasDocument_ = true;
+    stop();
+    const QUrl url = QUrl::fromLocalFile(QFile::decodeName(tempFileName_.c_str()));
+    // The same address again would count as the same page; a reload that bypasses the
+    // cache makes sure the file's new content is read.
+    if (page()->url() == url)
+        page()->triggerAction(QWebEnginePage::ReloadAndBypassCache);
+    else
+        load(url);
+}
+
+void TDocumentView::SaveDocument(const QString& path) const {
+    if (!hasDocument_)
+        throw EProjError("No document is shown. Show a document or join documents first.");
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write(document_.data(), static_cast<qint64>(document_.size())) !=
+            static_cast<qint64>(document_.size()) ||
+        !file.commit())
+        throw EProjError("Cannot write \"" + QFile::encodeName(path).toStdString() +
+                         "\": " + file.errorString().toStdString());
+}
+
+void SetupSaveHTMLDialog(QFileDialog& dialog) {
+    dialog.setWindowTitle("Save HTML");
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilters({"HTML Files (*.html)", "All files (*.*)"});
+    dialog.setDefaultSuffix("html");
+    // Asking before an existing file is replaced is the dialog's default; said here
+    // so that nobody turns it off by accident.
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
+    dialog.setSizeGripEnabled(true);
+}
