@@ -152,11 +152,16 @@ void TLogger::WriteLog(const std::string& logName, unsigned char channel,
 
 // ---- TFdStream ----
 
+TFdStream::TFdStream(int fd, bool owned)
+    : fd_(fd), owned_(owned), appends_((::fcntl(fd, F_GETFL) & O_APPEND) != 0) {}
+
 TFdStream::~TFdStream() {
     if (owned_ && fd_ >= 0) ::close(fd_);
 }
 
-void TFdStream::SeekEnd() { ::lseek(fd_, 0, SEEK_END); }
+void TFdStream::SeekEnd() {
+    if (!appends_) ::lseek(fd_, 0, SEEK_END);
+}
 
 void TFdStream::Write(const std::string& bytes) {
     const char* p = bytes.data();

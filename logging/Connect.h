@@ -192,10 +192,11 @@ public:
     virtual void Write(const std::string& bytes) = 0;
 };
 
-// A TLogStream over a POSIX file descriptor, closed with the object when owned.
+// A TLogStream over a POSIX file descriptor, closed with the object when owned. A descriptor
+// opened with O_APPEND writes at the end anyway and is not moved.
 class TFdStream : public TLogStream {
 public:
-    TFdStream(int fd, bool owned) : fd_(fd), owned_(owned) {}
+    TFdStream(int fd, bool owned);
     ~TFdStream() override;
     TFdStream(const TFdStream&) = delete;
     TFdStream& operator=(const TFdStream&) = delete;
@@ -207,6 +208,7 @@ public:
 private:
     int fd_;
     bool owned_;
+    bool appends_;
 };
 
 // Turns each WriteLog call into text by LogFlags and writes it to Stream in one write.

@@ -13,6 +13,14 @@
 #include <thread>
 
 QString BytesToQString(const std::string& bytes) {
+    // Log text is mostly ASCII, which reads the same either way.
+    bool ascii = true;
+    for (char c : bytes)
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            ascii = false;
+            break;
+        }
+    if (ascii) return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
     QStringDecoder utf8(QStringDecoder::Utf8,
                         QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
     QString text = utf8.decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
@@ -45,18 +53,17 @@ void TTerminalThread::Run() {
 
     std::unique_lock<std::mutex> lk(eventLock_);
     while (!terminated_) {
-        eventCond_.wait(lk, [this] { return signaled_ || terminated_; });
+        wakeCond_.wait(lk, [this] { return signaled_ || terminated_; });
         if (terminated_) break;
         signaled_ = false;
         updateDone_ = false;
         // Posting under eventLock_ keeps it from racing Stop(): the pane is alive here, and a
         // call posted to it is discarded with it if it is destroyed before the call runs.
-        QMetaObject::invokeMethod(
-            terminal_, [self = shared_from_this()] { self->RunPostedUpdate(); },
-            Qt::QueuedConnection);
+        // The call carries no data of ours; all state is handed over under our own locks.
+        QMetaObject::invokeMethod(terminal_, "ApplyQueued", Qt::QueuedConnection);
         ++postedUpdates_;
         // The synchronous part: wait until the update has run or the pane has gone.
-        eventCond_.wait(lk, [this] { return updateDone_ || terminated_; });
+        doneCond_.wait(lk, [this] { return updateDone_ || terminated_; });
     }
 }
 
@@ -70,15 +77,18 @@ void TTerminalThread::RunPostedUpdate() {
         std::lock_guard<std::mutex> lk(eventLock_);
         updateDone_ = true;
     }
-    eventCond_.notify_all();
+    doneCond_.notify_one();
 }
 
 void TTerminalThread::Signal() {
     {
         std::lock_guard<std::mutex> lk(eventLock_);
+        // Signalling a signalled event changes nothing; skipping the wake-up keeps busy
+        // producers from waking the thread on every call.
+        if (signaled_) return;
         signaled_ = true;
     }
-    eventCond_.notify_all();
+    wakeCond_.notify_one();
 }
 
 void TTerminalThread::Stop() {
@@ -87,7 +97,8 @@ void TTerminalThread::Stop() {
         terminated_ = true;
         terminal_ = nullptr;
     }
-    eventCond_.notify_all();
+    wakeCond_.notify_one();
+    doneCond_.notify_one();
 }
 
 void TTerminalThread::AddLine(QString line) {
@@ -111,6 +122,7 @@ void TTerminalThread::UpdateTerminal() {
     if (!pane) return;
 
     QStringList work = pane->Lines();
+    const qsizetype shownBefore = work.size();
     {
         // Taking all queued lines at once is the same as moving them one by one, and holds
         // the lock for a single operation however many have piled up.
@@ -122,7 +134,9 @@ void TTerminalThread::UpdateTerminal() {
             lineAdded_ = true;
         }
     }
+    const qsizetype beforeTrim = work.size();
     TrimLines(pane, work);
+    const qsizetype dropped = std::min(beforeTrim - work.size(), shownBefore);
 
     QString chars;
     {
@@ -143,7 +157,7 @@ void TTerminalThread::UpdateTerminal() {
             pendingText_.remove(0, n);
     }
 
-    pane->ShowLines(work);
+    pane->ShowLines(work, dropped);
     pane->ensureCursorVisible();
 }
 
@@ -162,6 +176,8 @@ TTerminal::TTerminal(QWidget* parent) : QPlainTextEdit(parent) {
 }
 
 TTerminal::~TTerminal() { thread_->Stop(); }
+
+void TTerminal::ApplyQueued() { thread_->RunPostedUpdate(); }
 
 QStringList TTerminal::Lines() const {
     if (shownValid_) return shown_;
@@ -196,7 +212,7 @@ void TTerminal::PutChar(QChar ch, QStringList& lines) {
     }
 }
 
-void TTerminal::ShowLines(const QStringList& lines) {
+void TTerminal::ShowLines(const QStringList& lines, qsizetype dropped) {
     // One repaint for the whole update, also when a step fails.
     struct TUpdateBracket {
         QWidget* w;
@@ -209,7 +225,7 @@ void TTerminal::ShowLines(const QStringList& lines) {
 
     if (!shownValid_ || lines != shown_) {
         showing_ = true;
-        setPlainText(lines.join(QLatin1Char('\n')));
+        if (!ShowChangedLines(lines, dropped)) setPlainText(lines.join(QLatin1Char('\n')));
         showing_ = false;
         shown_ = lines;
         shownValid_ = true;
@@ -223,4 +239,37 @@ void TTerminal::ShowLines(const QStringList& lines) {
         cursor.setPosition(pos);
         setTextCursor(cursor);
     }
+}
+
+bool TTerminal::ShowChangedLines(const QStringList& lines, qsizetype dropped) {
+    // An update drops lines from the top, may change the last line shown and appends. Laying
+    // out only those lines keeps the cost to what changed; anything else is shown anew.
+    const qsizetype shown = shown_.size();
+    const qsizetype kept = shown - dropped;
+    if (!shownValid_ || dropped < 0 || kept < 1 || lines.size() < kept) return false;
+    // When most of the pane changes (a large batch), showing it anew is cheaper.
+    if (dropped + (lines.size() - kept) > kept) return false;
+    // A line holding a line break of its own spans several blocks.
+    if (document()->blockCount() != shown) return false;
+    for (qsizetype i = 0; i + 1 < kept; ++i)
+        if (lines[i] != shown_[dropped + i]) return false;
+
+    // Positions come from the block list: moving the cursor by blocks would lay out every
+    // block it passes.
+    QTextCursor edit(document());
+    edit.beginEditBlock();
+    if (dropped > 0) {
+        edit.setPosition(0);
+        edit.setPosition(document()->findBlockByNumber(static_cast<int>(dropped)).position(),
+                         QTextCursor::KeepAnchor);
+        edit.removeSelectedText();
+    }
+    if (lines.size() > kept || lines[kept - 1] != shown_.last()) {
+        const QTextBlock last = document()->lastBlock();
+        edit.setPosition(last.position());
+        edit.setPosition(last.position() + last.length() - 1, QTextCursor::KeepAnchor);
+        edit.insertText(lines.mid(kept - 1).join(QLatin1Char('\n')));
+    }
+    edit.endEditBlock();
+    return true;
 }

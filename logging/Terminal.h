@@ -56,6 +56,7 @@ public:
     int PostedUpdates() const { return postedUpdates_.load(); }
 
 private:
+    friend class TTerminal;
     void Run();
     void Signal();
     // Runs on the user-interface thread for each handed-over update.
@@ -71,7 +72,8 @@ private:
 
     // WakeEvent (manual reset) plus the thread's handshake with the user-interface thread.
     std::mutex eventLock_;
-    std::condition_variable eventCond_;
+    std::condition_variable wakeCond_;  // signaled_ or terminated_
+    std::condition_variable doneCond_;  // updateDone_ or terminated_
     bool signaled_ = false;
     bool terminated_ = false;
     bool updateDone_ = false;
@@ -107,8 +109,12 @@ protected:
 
 private:
     friend class TTerminalThread;
-    // Shows the lines (when they differ) and puts the caret in the last line at Column.
-    void ShowLines(const QStringList& lines);
+    // The worker's update, run here on the user-interface thread.
+    Q_INVOKABLE void ApplyQueued();
+    // Shows the lines (when they differ) and puts the caret in the last line at Column;
+    // `dropped` lines of the shown ones were trimmed from the top.
+    void ShowLines(const QStringList& lines, qsizetype dropped);
+    bool ShowChangedLines(const QStringList& lines, qsizetype dropped);
 
     int column_ = 0;
     int maxLines_ = 100;

@@ -102,6 +102,32 @@ TEST_F(TerminalTest, ALaterMaxLinesAppliesAtTheNextUpdate) {
     ExpectLines({"3", "4"});
 }
 
+TEST_F(TerminalTest, UpdatesOneByOneKeepTheNewestLines) {
+    pane_->SetMaxLines(4);
+    Lines all;
+    for (int i = 0; i < 12; ++i) {
+        pane_->AddText("line " + std::to_string(i) + "\r\n");
+        all << QString("line %1").arg(i);
+        Lines expected = all;
+        expected << "";
+        ExpectLines(expected.mid(std::max<qsizetype>(0, expected.size() - 4 - 1)));
+    }
+    pane_->AddText("\bpartial");  // overwrites nothing: the line in progress is empty
+    ExpectLines({"line 9", "line 10", "line 11", "partial"});
+}
+
+TEST_F(TerminalTest, ALineHoldingALineBreakIsShownAndTrimmedWhole) {
+    pane_->SetMaxLines(3);
+    pane_->AddLine("a\nb");
+    ExpectLines({"a\nb"});
+    pane_->AddLine("c");
+    ExpectLines({"a\nb", "c"});
+    pane_->AddLine("d");
+    ExpectLines({"a\nb", "c", "d"});
+    pane_->AddLine("e");
+    ExpectLines({"c", "d", "e"});
+}
+
 TEST_F(TerminalTest, TextClearedByTheWindowIsNotBroughtBack) {
     pane_->AddLine("old");
     ExpectLines({"old"});
