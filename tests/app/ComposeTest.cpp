@@ -1,0 +1,204 @@
+// Composition against a real embedded database, read under SQL dialects 1 and 3.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "app/Compose.h"
+#include "store/Query.h"
+#include "tests/support/TempDatabase.h"
+
+namespace {
+
+class ComposeTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        db_ = new TTempDatabase(false);
+        db_->RunIsql(R"(
+INSERT INTO NODE (NODE_ID, TITLE, ORIG_URL, ORIG_ID, GUIDE_TYPE, BODY, ENCODING, STAMP_UPDATED)
+  VALUES (1, 'First', 'http://127.0.0.1/first', 'first', 'EZTRIP', 'body one', 'utf-8',
+          '2024-03-05 14:07:09');
+INSERT INTO NODE (NODE_ID, TITLE, ORIG_ID, GUIDE_TYPE) VALUES (2, 'Second', 'second', 'EZTRIP');
+INSERT INTO NODE (NODE_ID, TITLE, ORIG_ID, GUIDE_TYPE, BODY) VALUES (3, 'Alpha', 'a', 'ALPHA', 'x');
+INSERT INTO NODE (NODE_ID, TITLE, ORIG_ID, GUIDE_TYPE, BODY) VALUES (4, 'Zulu', 'z', 'ZULU', 'x');
+INSERT INTO NODE (NODE_ID, TITLE, ORIG_ID, GUIDE_TYPE) VALUES (5, 'Quote', 'q', 'O''REILLY');
+)");
+    }
+    static void TearDownTestSuite() {
+        delete db_;
+        db_ = nullptr;
+    }
+
+    void SetUp() override {
+        Connect(d1, tr1, 1);
+        Connect(d3, tr3, 3);
+        Exec("DELETE FROM TEMPLATE");
+    }
+
+    static void Connect(TDatabase& db, TTransaction& tr, int dialect) {
+        db.DatabaseName = db_->Path();
+        db.SQLDialect = dialect;
+        db.SetParam("user_name", "SYSDBA");
+        db.SetDefaultTransaction(&tr);
+        db.AfterConnect = [&tr](TDatabase&) { tr.StartTransaction(); };
+        db.Open();
+    }
+
+    void Exec(const std::string& sql) {
+        TQuery q(d3);
+        q.SetSQL(sql);
+        q.ExecSQL();
+        tr3.CommitRetaining();
+    }
+
+    void AddTemplate(const std::string& guide, const std::string& kind, const std::string& text) {
+        TQuery q(d3);
+        q.SetSQL("INSERT INTO TEMPLATE (GUIDE_TYPE, KIND, TEXT) VALUES (:G, :K, :T)");
+        q.SetParam("G", guide);
+        q.SetParam("K", kind);
+        q.SetParam("T", text);
+        q.ExecSQL();
+        tr3.CommitRetaining();
+    }
+
+    void SetBody(int nodeId, const std::string& body) {
+        TQuery q(d3);
+        q.SetSQL("UPDATE NODE SET BODY=:B WHERE NODE_ID=:Id");
+        q.SetParam("B", body);
+        q.SetParam("Id", nodeId);
+        q.ExecSQL();
+        tr3.CommitRetaining();
+    }
+
+    static std::string Node(TDatabase& db, int nodeId, std::string_view kind = kKindDefault) {
+        std::string out = "[";  // composition appends; it never replaces
+        EXPECT_TRUE(ComposeNode(db, nodeId, kind, out));
+        return out;
+    }
+
+    static std::string Frame(TDatabase& db, int nodeId, const std::string& pieces) {
+        std::string out;
+        ComposeFrame(db, nodeId, pieces, out);
+        return out;
+    }
+
+    static TTempDatabase* db_;
+    TDatabase d1, d3;
+    TTransaction tr1{d1}, tr3{d3};
+};
+TTempDatabase* ComposeTest::db_ = nullptr;
+
+TEST_F(ComposeTest, MarkersTakeColumnsAndOtherTextIsCopied) {
+    AddTemplate("DEFAULT", "DEFAULT",
+                "<h1><#TITLE#></h1> #> <#NO_SUCH#>|<##>|<#ORIG_URL#>|<#BODY#>|<#NODE_ID#>|"
+                "<#STAMP_UPDATED#>");
+    EXPECT_EQ(Node(d3, 1),
+              "[<h1>First</h1> #> ||http://127.0.0.1/first|body one|1|2024-03-05 14:07:09");
+    // NULL columns give nothing, also for numbers and dates.
+    EXPECT_EQ(Node(d3, 2), "[<h1>Second</h1> #> ||||2|");
+
+    Exec("DELETE FROM TEMPLATE");
+    AddTemplate("DEFAULT", "DEFAULT", "plain <b>text</b>\r\n without markers # > < #");
+    EXPECT_EQ(Node(d3, 1), "[plain <b>text</b>\r\n without markers # > < #");
+}
+
+TEST_F(ComposeTest, UnclosedMarkerLosesOneCharacter) {
+    AddTemplate("DEFAULT", "DEFAULT", "<#TITLE#>: a<#TITLE and <#x");
+    // Every "<#" after the last "#>" costs the character after it.
+    EXPECT_EQ(Node(d3, 1), "[First: aITLE and ");
+    Exec("DELETE FROM TEMPLATE");
+    AddTemplate("DEFAULT", "DEFAULT", "end<#");
+    EXPECT_EQ(Node(d3, 1), "[end");
+}
+
+TEST_F(ComposeTest, NamesFollowTheDialect) {
+    AddTemplate("DEFAULT", "DEFAULT", "<# title #>|<#Title#>|<#TITLE#>|<#body#>");
+    EXPECT_EQ(Node(d1, 1), "[First|First|First|body one");
+    EXPECT_EQ(Node(d3, 1), "[||First|");
+}
+
+TEST_F(ComposeTest, OwnGuideTypeWinsWhateverTheRowOrder) {
+    // Guide types on both sides of "DEFAULT", each stored before and after it, so the
+    // server's order (insertion or index) cannot decide the outcome.
+    for (const bool ownFirst : {true, false}) {
+        Exec("DELETE FROM TEMPLATE");
+        if (ownFirst) {
+            AddTemplate("ALPHA", "DEFAULT", "alpha <#TITLE#>");
+            AddTemplate("ZULU", "DEFAULT", "zulu <#TITLE#>");
+        }
+        AddTemplate("DEFAULT", "DEFAULT", "common <#TITLE#>");
+        if (!ownFirst) {
+            AddTemplate("ALPHA", "DEFAULT", "alpha <#TITLE#>");
+            AddTemplate("ZULU", "DEFAULT", "zulu <#TITLE#>");
+        }
+        AddTemplate("ALPHA", "CONCAT2", "wrong kind");
+        EXPECT_EQ(Node(d3, 3), "[alpha Alpha") << ownFirst;
+        EXPECT_EQ(Node(d3, 4), "[zulu Zulu") << ownFirst;
+        EXPECT_EQ(Node(d1, 4), "[zulu Zulu") << ownFirst;
+        EXPECT_EQ(Node(d3, 1), "[common First") << ownFirst;
+    }
+    // Letter case of the guide type counts; a quote in it is just a character.
+    Exec("DELETE FROM TEMPLATE");
+    AddTemplate("alpha", "DEFAULT", "lower");
+    AddTemplate("O'REILLY", "DEFAULT", "quoted <#TITLE#>");
+    EXPECT_EQ(Node(d3, 3), "[");
+    EXPECT_EQ(Node(d3, 5), "[quoted Quote");
+    EXPECT_EQ(FindTemplate(d3, "O'REILLY", kKindConcat), "");
+}
+
+TEST_F(ComposeTest, FrameRepeatsThePiecesForEveryBodyMarker) {
+    AddTemplate("DEFAULT", "CONCAT", "<#TITLE#>{<#BODY#>}{<#BODY#>}<#body#>");
+    const std::string pieces = "<p>one</p><p>two</p>";
+    // Only "BODY" itself is the pieces; a lower-case body is the frame node's column.
+    EXPECT_EQ(Frame(d1, 1, pieces), "First{" + pieces + "}{" + pieces + "}body one");
+    EXPECT_EQ(Frame(d3, 1, pieces), "First{" + pieces + "}{" + pieces + "}");
+    // Nothing marked: the frame alone.
+    EXPECT_EQ(Frame(d3, 1, ""), "First{}{}");
+    // The root has no row: the "DEFAULT" frame, its column markers empty.
+    EXPECT_EQ(Frame(d3, 0, pieces), "{" + pieces + "}{" + pieces + "}");
+    // Without a frame template the result is empty.
+    Exec("DELETE FROM TEMPLATE");
+    EXPECT_EQ(Frame(d3, 1, pieces), "");
+}
+
+TEST_F(ComposeTest, BodyMarkerOfAPieceIsTheNodesOwnBody) {
+    AddTemplate("DEFAULT", "CONCAT2", "<<#BODY#>>");
+    EXPECT_EQ(Node(d3, 1, kKindConcat2), "[<body one>");
+    EXPECT_EQ(Node(d3, 2, kKindConcat2), "[<>");
+}
+
+TEST_F(ComposeTest, BytesPassUnchanged) {
+    // NUL bytes, invalid UTF-8 and Latin-1 in the body, in a template of several megabytes
+    // made mostly of unclosed markers.
+    std::string body = std::string("a\0b\xFF\xFE\xC3(caf\xE9", 11);
+    SetBody(2, body);
+    std::string big(3 << 20, 'x');
+    for (size_t i = 0; i < big.size(); i += 7) big.replace(i, 2, "<#");
+    const std::string templ = "<#BODY#>" + big;
+    AddTemplate("DEFAULT", "DEFAULT", templ);
+
+    std::string expected = "[" + body;
+    for (size_t i = 0; i < big.size(); i += 7) expected += big.substr(i + 3, 4);
+    EXPECT_EQ(Node(d3, 2), expected);
+    Exec("UPDATE NODE SET BODY=NULL WHERE NODE_ID=2");
+}
+
+TEST_F(ComposeTest, NodesWithoutRowWriteNothing) {
+    AddTemplate("DEFAULT", "DEFAULT", "doc <#TITLE#>");
+    std::string out = "kept";
+    EXPECT_FALSE(ComposeNode(d3, 0, kKindDefault, out));
+    EXPECT_FALSE(ComposeNode(d3, 999, kKindDefault, out));
+    EXPECT_EQ(out, "kept");
+}
+
+TEST(ComposeTemplateTest, MemoryRowsAndValuesThatAreNull) {
+    TMemoryRow row;
+    row.Columns = {{"TITLE", false, "T"}, {"HEAD", true, "ignored"}, {"Mixed", false, "m"}};
+    std::string out;
+    ComposeTemplate(out, "<#TITLE#><#HEAD#><#Mixed#><#MIXED#>", nullptr, row, 3);
+    EXPECT_EQ(out, "Tm");
+    out.clear();
+    ComposeTemplate(out, "<#TITLE#><#HEAD#><#Mixed#><# mixed#>", nullptr, row, 1);
+    EXPECT_EQ(out, "Tmm");
+}
+
+}  // namespace
