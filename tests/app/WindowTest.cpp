@@ -203,8 +203,9 @@ TEST_F(WindowTest, MenusCarryTheActionsWithShortcutsAndHintsReachTheStatusBar) {
 }
 
 TEST_F(WindowTest, SpaceKeyTogglesTheSelectedItem) {
+    // Showing the window connects and loads the first level once the event loop runs.
     form_->show();
-    form_->FormShow();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form_->RootItem()->childCount() == 3; }, 10000));
     form_->activateWindow();
     form_->Nodes->setFocus();
     form_->Nodes->setCurrentItem(Top(1));
