@@ -3,9 +3,9 @@
    "Travel notes" holds a few stored documents to browse before any download. */
 
 INSERT INTO NODE (NODE_ID, TITLE, ORIG_URL, ORIG_ID, GUIDE_TYPE, READ_CONTENT)
-VALUES (1, 'EzTrip travel guide', 'http://127.0.0.1:8808/eztrip/guide.html', 'guide', 'EZTRIP', 'Y');
+VALUES (1, 'EzTrip destination guide', 'http://127.0.0.1:8808/eztrip/destinationguide.html', 'destinationguide', 'EZTRIP', 'Y');
 INSERT INTO NODE (NODE_ID, TITLE, ORIG_URL, ORIG_ID, GUIDE_TYPE, READ_CONTENT)
-VALUES (2, 'AlphaBeds accommodation guide', 'http://127.0.0.1:8808/alphabeds/index.html', 'index', 'ALPHABEDS', 'Y');
+VALUES (2, 'AlphaBeds Europe', 'http://127.0.0.1:8808/alphabeds/europe.html', 'europe', 'ALPHABEDS', 'Y');
 INSERT INTO NODE (NODE_ID, TITLE, ORIG_URL, ORIG_ID, GUIDE_TYPE, READ_CONTENT)
 VALUES (3, 'Travel notes', 'http://127.0.0.1:8808/', 'notes', 'NOTES', 'N');
 
