@@ -4,10 +4,13 @@
 
 CREATE SEQUENCE NODE_ID;
 
+/* TITLE and ORIG_URL are sized for real titles and addresses, no larger: listing a
+   document's children sorts whole rows, and the engine pads each variable-length
+   column to its declared size in the sort. */
 CREATE TABLE NODE (
     NODE_ID       INTEGER NOT NULL,
-    TITLE         VARCHAR(4000) CHARACTER SET NONE,
-    ORIG_URL      VARCHAR(4000) CHARACTER SET NONE,
+    TITLE         VARCHAR(1000) CHARACTER SET NONE,
+    ORIG_URL      VARCHAR(2000) CHARACTER SET NONE,
     ORIG_ID       VARCHAR(1000) CHARACTER SET NONE,
     GUIDE_TYPE    VARCHAR(40) CHARACTER SET NONE,
     READ_CONTENT  CHAR(1) CHARACTER SET NONE DEFAULT 'Y',
