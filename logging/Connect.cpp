@@ -45,7 +45,9 @@ std::string DevicePath(const std::string& logFile) {
 
 TConnection::TConnection(QObject* parent) : QObject(parent) {}
 
-TConnection::~TConnection() { destroying_ = true; }
+TConnection::~TConnection() {
+    destroying_ = true;
+}
 
 void TConnection::SetActive(bool value) {
     if (loading_) {
@@ -116,8 +118,7 @@ void TLogger::SetAutoOpen(bool value) {
     autoOpen_ = value;
 }
 
-void TLogger::WriteLog(const std::string& logName, unsigned char channel,
-                       const std::string& text) {
+void TLogger::WriteLog(const std::string& logName, unsigned char channel, const std::string& text) {
     if (!Active() && !autoOpen_) return;
     bool accept = true;
     if (acceptChannel_) acceptChannel_(this, logName, channel, accept);
@@ -279,7 +280,9 @@ void TStreamLogger::FormatText(const std::string& aLogName, unsigned char aChann
 
 TFileLogger::TFileLogger(QObject* parent) : TStreamLogger(parent) {}
 
-TFileLogger::~TFileLogger() { CloseOnDestroy(); }
+TFileLogger::~TFileLogger() {
+    CloseOnDestroy();
+}
 
 void TFileLogger::SetLogFile(const std::string& name) {
     if (Loading()) {

@@ -166,8 +166,8 @@ public:
 
 protected:
     virtual void WriteText(const std::string& text) = 0;
-    virtual void FormatText(const std::string& aLogName, unsigned char aChannel,
-                            std::string aText, std::string& aOut) = 0;
+    virtual void FormatText(const std::string& aLogName, unsigned char aChannel, std::string aText,
+                            std::string& aOut) = 0;
 
 private:
     // Recursive like a critical section: an event handler may log through its own logger.

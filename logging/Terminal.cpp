@@ -28,7 +28,9 @@ QString BytesToQString(const std::string& bytes) {
     return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
 
-QString Spaces(int n) { return n > 0 ? QString(n, QLatin1Char(' ')) : QString(); }
+QString Spaces(int n) {
+    return n > 0 ? QString(n, QLatin1Char(' ')) : QString();
+}
 
 void TrimLines(const TTerminal* pane, QStringList& lines) {
     const qsizetype keep = pane->MaxLines() > 0 ? pane->MaxLines() : 0;
@@ -175,9 +177,13 @@ TTerminal::TTerminal(QWidget* parent) : QPlainTextEdit(parent) {
     thread_->Start();
 }
 
-TTerminal::~TTerminal() { thread_->Stop(); }
+TTerminal::~TTerminal() {
+    thread_->Stop();
+}
 
-void TTerminal::ApplyQueued() { thread_->RunPostedUpdate(); }
+void TTerminal::ApplyQueued() {
+    thread_->RunPostedUpdate();
+}
 
 QStringList TTerminal::Lines() const {
     if (shownValid_) return shown_;
@@ -186,9 +192,13 @@ QStringList TTerminal::Lines() const {
     return text.split(QLatin1Char('\n'));
 }
 
-void TTerminal::AddLine(const std::string& text) { thread_->AddLine(BytesToQString(text)); }
+void TTerminal::AddLine(const std::string& text) {
+    thread_->AddLine(BytesToQString(text));
+}
 
-void TTerminal::AddText(const std::string& text) { thread_->AddText(BytesToQString(text)); }
+void TTerminal::AddText(const std::string& text) {
+    thread_->AddText(BytesToQString(text));
+}
 
 void TTerminal::PutChar(QChar ch, QStringList& lines) {
     if (lines.isEmpty()) lines.append(QString());

@@ -1,7 +1,5 @@
 // Logger components against real files: every call goes through an AutoOpen file logger, so
 // the formatter's memory is also shown to survive the close and reopen around each call.
-#include "logging/Connect.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,6 +13,8 @@
 #include <sstream>
 #include <thread>
 #include <vector>
+
+#include "logging/Connect.h"
 
 namespace {
 
@@ -179,8 +179,8 @@ TEST_F(LoggerTest, StampBeginsEachLine) {
 TEST_F(LoggerTest, DivideStreamHandlerStartsLines) {
     logger_.SetLogFlags({lfDivideStream});
     std::vector<int> positions;
-    logger_.SetOnDivideStream([&](QObject* sender, const std::string&, unsigned char,
-                                  std::string&, int& I, bool& divide) {
+    logger_.SetOnDivideStream([&](QObject* sender, const std::string&, unsigned char, std::string&,
+                                  int& I, bool& divide) {
         EXPECT_EQ(sender, &logger_);
         positions.push_back(I);
         divide = true;
@@ -189,10 +189,10 @@ TEST_F(LoggerTest, DivideStreamHandlerStartsLines) {
     EXPECT_EQ(positions, (std::vector<int>{1, 2, 3}));
 
     // A handler that cuts the text short ends the call cleanly.
-    logger_.SetOnDivideStream([](QObject*, const std::string&, unsigned char, std::string& text,
-                                 int& I, bool&) {
-        if (I == 2) text.resize(1);
-    });
+    logger_.SetOnDivideStream(
+        [](QObject*, const std::string&, unsigned char, std::string& text, int& I, bool&) {
+            if (I == 2) text.resize(1);
+        });
     EXPECT_EQ(Log("", 0, "xyz"), "x");
 }
 
@@ -244,9 +244,8 @@ TEST_F(LoggerTest, OpenLoggerKeepsItsFileBetweenCalls) {
 TEST_F(LoggerTest, ClosedLoggerWithoutAutoOpenDropsCalls) {
     logger_.SetAutoOpen(false);
     bool asked = false;
-    logger_.SetAcceptChannel([&](QObject*, const std::string&, unsigned char, bool&) {
-        asked = true;
-    });
+    logger_.SetAcceptChannel(
+        [&](QObject*, const std::string&, unsigned char, bool&) { asked = true; });
     EXPECT_NO_THROW(logger_.WriteLog("", 1, "a"));
     EXPECT_FALSE(asked);
     EXPECT_TRUE(events_.empty());
@@ -256,13 +255,13 @@ TEST_F(LoggerTest, ClosedLoggerWithoutAutoOpenDropsCalls) {
 
 TEST_F(LoggerTest, AcceptChannelSuppressesCallsEntirely) {
     logger_.SetLogFlags(kWindowFlags);
-    logger_.SetAcceptChannel([&](QObject* sender, const std::string& name, unsigned char channel,
-                                 bool& accept) {
-        EXPECT_EQ(sender, &logger_);
-        EXPECT_TRUE(accept);
-        EXPECT_EQ(name, "n");
-        if (channel == 3) accept = false;
-    });
+    logger_.SetAcceptChannel(
+        [&](QObject* sender, const std::string& name, unsigned char channel, bool& accept) {
+            EXPECT_EQ(sender, &logger_);
+            EXPECT_TRUE(accept);
+            EXPECT_EQ(name, "n");
+            if (channel == 3) accept = false;
+        });
     EXPECT_EQ(Log("n", 1, "a"), "\r\na\r\n");
     events_.clear();
     EXPECT_EQ(Log("n", 3, "x"), "");

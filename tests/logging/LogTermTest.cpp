@@ -1,6 +1,4 @@
 // The file logger that echoes into the log pane, set up as the main window sets it up.
-#include "logging/LogTerm.h"
-
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
@@ -9,6 +7,7 @@
 #include <sstream>
 #include <thread>
 
+#include "logging/LogTerm.h"
 #include "tests/logging/QtTestApp.h"
 
 namespace {

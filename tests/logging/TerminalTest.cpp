@@ -1,13 +1,12 @@
 // The log pane through its real thread: text is queued, the thread hands the update to this
 // (the user-interface) thread, and WaitUntil turns the event loop until it has been applied.
-#include "logging/Terminal.h"
-
 #include <gtest/gtest.h>
 
 #include <QScrollBar>
 #include <QTextBlock>
 #include <memory>
 
+#include "logging/Terminal.h"
 #include "tests/logging/QtTestApp.h"
 
 namespace {
