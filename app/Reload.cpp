@@ -1,0 +1,270 @@
+#include "app/Reload.h"
+
+#include <array>
+#include <utility>
+#include <vector>
+
+#include "config/EAbort.h"
+#include "download/wf_Download.h"
+#include "store/DbError.h"
+#include "store/FbApi.h"
+#include "store/Query.h"
+#include "store/Statements.h"
+
+bool StopFlag = false;
+
+namespace {
+
+// The per-document context: the reader hands it back with every delivery, and it
+// records whether the page arrived (a failed fetch delivers nothing at all).
+class TReloadHandle : public TDownloadHandle {
+public:
+    using TDownloadHandle::TDownloadHandle;
+    bool Fetched = false;
+};
+
+enum TStatementKind {
+    skFindNode,
+    skInsertNode,
+    skFindLink,
+    skInsertLink,
+    skUpdateLinkOrder,
+    skUpdateContent,
+    skCount
+};
+
+constexpr std::array<std::string_view, skCount> StatementTexts = {
+    Statements::FindNodeByOrigId, Statements::InsertNode,      Statements::FindLink,
+    Statements::InsertLink,       Statements::UpdateLinkOrder, Statements::UpdateNodeContent,
+};
+
+struct TChildRow {
+    int NodeId = 0;
+    std::string GuideType;
+    std::string Url;
+    bool HasBody = false;
+};
+
+}  // namespace
+
+bool HasBody(const std::string& body) {
+    return !TrimBlanks(body).empty();
+}
+
+// The statements run once or more per link, prepared once per run instead of once
+// per use: with a commit after every write, preparing each time would cost as much
+// as the writes themselves. They belong to the connection they were prepared on; the
+// attachment is referenced here so that a connection closed and opened again while
+// the run waits in ProcessMessages is noticed and the statements are prepared anew.
+struct TReloadEngine::TStatements {
+    fb::AttachmentPtr attachment;
+    std::array<std::unique_ptr<TQuery>, skCount> queries;
+
+    void Reset() {
+        for (auto& q : queries) q.reset();
+        attachment.reset();
+    }
+    ~TStatements() { Reset(); }
+};
+
+TReloadEngine::TReloadEngine(TDatabase& db, TReloadHost& host)
+    : db_(db), host_(host), statements_(std::make_unique<TStatements>()) {}
+
+TReloadEngine::~TReloadEngine() = default;
+
+TQuery& TReloadEngine::Statement(int which) {
+    Firebird::IAttachment* current = db_.Attachment();  // raises when not connected
+    if (statements_->attachment.get() != current) {
+        statements_->Reset();
+        current->addRef();
+        statements_->attachment.reset(current);
+    }
+    auto& query = statements_->queries[static_cast<size_t>(which)];
+    if (!query) query = std::make_unique<TQuery>(db_);
+    query->SetSQL(std::string(StatementTexts[static_cast<size_t>(which)]));
+    return *query;
+}
+
+void TReloadEngine::CommitRetaining() {
+    TTransaction* tr = db_.DefaultTransaction();
+    if (!tr) throw EDatabaseError("The database has no default transaction");
+    tr->CommitRetaining();
+}
+
+void TReloadEngine::ReportAndProcessMessages() {
+    host_.ShowProgress(progress_);
+    host_.ProcessMessages();
+}
+
+void TReloadEngine::LogMessage(const std::string& Msg) {
+    host_.WriteLog(1, Msg);
+}
+
+bool TReloadEngine::ReloadNodes(int NodeId, bool StoreTopContent, int Depth, bool ReloadAll) {
+    reloadAll_ = ReloadAll;
+    visited_ = {0};
+    progress_ = {};
+    topDownloaded_ = topFetched_ = false;
+
+    TQuery row(db_);
+    row.SetSQL(Statements::WithId(Statements::NodeRowQuery, NodeId));
+    row.ExecQuery();
+    if (row.Eof()) return false;  // the root and deleted nodes have nothing to load
+    const std::string guideType = row.AsText("GUIDE_TYPE");
+    const std::unique_ptr<TDownload> download = CreateDownload(guideType);
+    if (!download) return false;
+
+    try {
+        download->Open();
+        const int nodeId = row.AsInteger("NODE_ID");
+        const bool hasBody = HasBody(row.AsText("BODY"));
+        const std::string url = row.AsText("ORIG_URL");
+        row.Close();
+        ReloadDocument(*download, guideType, url, hasBody, Depth > 0 ? Depth - 1 : -1,
+                       StoreTopContent, 0, nodeId);
+    } catch (...) {
+        try {
+            download->Close();
+        } catch (...) {
+            // The run's own error is the one worth reporting.
+        }
+        throw;
+    }
+    download->Close();
+    return true;
+}
+
+void TReloadEngine::ReloadDocument(TDownload& Download, const std::string& GuideType,
+                                   const std::string& Url, bool HasBody, int Depth,
+                                   bool WithContent, int ParentId, int NodeId) {
+    if (StopFlag) throw EAbort();
+    const bool top = progress_.Documents == 0;
+    ++progress_.Documents;
+
+    Download.OnLog = [this](const std::string& msg) { LogMessage(msg); };
+    // The content callback always notes that the page arrived, so that a failed
+    // fetch can be told apart; it stores only when this document's content is wanted.
+    Download.OnContent = [this, WithContent](const std::string& title, const std::string& body,
+                                             const std::string& head, const std::string& encoding,
+                                             const std::string& url, const std::string& origId,
+                                             TDownloadHandle& handle) {
+        static_cast<TReloadHandle&>(handle).Fetched = true;
+        if (WithContent) StoreContent(title, body, head, encoding, url, origId, handle);
+    };
+    Download.OnLink = [this](bool first, const std::string& title, const std::string& url,
+                             const std::string& origId, int order, TDownloadHandle& handle) {
+        StoreLink(first, title, url, origId, order, handle);
+    };
+
+    TReloadHandle handle(NodeId, ParentId, GuideType);
+    if (reloadAll_ || !HasBody) {
+        ++progress_.Downloads;
+        if (top) topDownloaded_ = true;
+        RunDownload(Download, Url, handle);
+        if (!handle.Fetched) ++progress_.FailedDownloads;
+        if (top) topFetched_ = handle.Fetched;
+    }
+    ReportAndProcessMessages();
+
+    if (Depth <= 0) return;
+
+    // The children are read in full before any of them is walked: a deep branch would
+    // otherwise hold one open cursor per level. Rows of documents already walked are
+    // dropped here, and again below for those walked meanwhile under an earlier sibling.
+    std::vector<TChildRow> children;
+    {
+        TQuery query(db_);
+        query.SetSQL(Statements::WithId(Statements::UnvisitedChildrenQuery, NodeId));
+        query.ExecQuery();
+        for (; !query.Eof() && !StopFlag; query.Next()) {
+            TChildRow child;
+            child.NodeId = query.AsInteger("NODE_ID");
+            if (visited_.count(child.NodeId)) continue;
+            child.GuideType = query.AsText("GUIDE_TYPE");
+            child.Url = query.AsText("ORIG_URL");
+            child.HasBody = ::HasBody(query.AsText("BODY"));
+            children.push_back(std::move(child));
+        }
+    }
+
+    for (const TChildRow& child : children) {
+        if (StopFlag) break;
+        try {
+            if (visited_.insert(child.NodeId).second) {
+                ReloadDocument(Download, child.GuideType, child.Url, child.HasBody, Depth - 1, true,
+                               NodeId, child.NodeId);
+            }
+            ReportAndProcessMessages();
+        } catch (const std::exception& e) {
+            ++progress_.Errors;
+            host_.WriteLog(3, e.what());
+        } catch (...) {
+            ++progress_.Errors;
+            host_.WriteLog(3, "Unknown error");
+        }
+    }
+}
+
+void TReloadEngine::StoreContent(const std::string& Title, const std::string& Body,
+                                 const std::string& Head, const std::string& Encoding,
+                                 const std::string& /*Url*/, const std::string& /*OrigId*/,
+                                 TDownloadHandle& Handle) {
+    std::string title = Title;
+    {
+        TQuery row(db_);
+        row.SetSQL(Statements::WithId(Statements::NodeRowQuery, Handle.NodeId));
+        row.ExecQuery();
+        if (row.Eof()) return;  // deleted while its page was on the way
+        if (row.AsText("READ_CONTENT") == "N") return;
+        if (title.empty()) title = row.AsText("TITLE");
+    }
+    TQuery& update = Statement(skUpdateContent);
+    update.SetParam("NodeId", Handle.NodeId);
+    update.SetParam("Title", title);
+    update.SetParam("Body", Body);
+    update.SetParam("Head", Head);
+    update.SetParam("Encoding", Encoding);
+    update.ExecSQL();
+    CommitRetaining();
+}
+
+void TReloadEngine::StoreLink(bool First, const std::string& Title, const std::string& Url,
+                              const std::string& OrigId, int Order, TDownloadHandle& Handle) {
+    if (!First && Handle.ParentId == 0) return;  // the start document's parent is not walked
+    const int parentId = First ? Handle.NodeId : Handle.ParentId;
+    const std::string& guide = Handle.GuideType.str();
+
+    TQuery& find = Statement(skFindNode);
+    find.SetParam("OrigId", OrigId);
+    find.SetParam("Guide", guide);
+    find.ExecQuery();
+    if (find.Eof()) {
+        TQuery& insert = Statement(skInsertNode);
+        insert.SetParam("Title", Title);
+        insert.SetParam("OrigUrl", Url);
+        insert.SetParam("OrigId", OrigId);
+        insert.SetParam("Guide", guide);
+        insert.ExecSQL();
+        CommitRetaining();
+        find.Close();
+        find.ExecQuery();
+    }
+    if (find.Eof()) throw EAbort();
+    const int childId = find.AsInteger("NODE_ID");
+    find.Close();
+
+    TQuery& findLink = Statement(skFindLink);
+    findLink.SetParam("MId", parentId);
+    findLink.SetParam("DId", childId);
+    findLink.ExecQuery();
+    const bool exists = !findLink.Eof();
+    findLink.Close();
+
+    TQuery& write = Statement(exists ? skUpdateLinkOrder : skInsertLink);
+    write.SetParam("Order", Order);
+    write.SetParam("MId", parentId);
+    write.SetParam("DId", childId);
+    write.ExecSQL();
+    CommitRetaining();
+    ++progress_.Links;
+}
