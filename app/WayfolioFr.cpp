@@ -30,8 +30,6 @@
 #include "logging/LogTerm.h"
 #include "logging/Terminal.h"
 
-bool StopFlag = false;
-
 namespace {
 
 constexpr int kNodeIdRole = Qt::UserRole;
@@ -169,6 +167,10 @@ void TForm1::CreateComponents() {
     StatusPanel1->setMinimumWidth(50);
     statusBar()->addWidget(StatusPanel0);
     statusBar()->addWidget(StatusPanel1, 1);
+    StatusPanel2 = new QLabel(this);
+    StatusPanel2->setObjectName("StatusPanel2");
+    StatusPanel2->setMinimumWidth(180);
+    statusBar()->addWidget(StatusPanel2);
 
     Logger = new TFileTermLogger(this);
     Logger->setObjectName("Logger");
@@ -217,15 +219,15 @@ void TForm1::CreateActions() {
     SettingsAction = MakeAction("Settings...", "", {}, &TForm1::SettingsActionExecute);
     ReloadNodeAction = MakeAction("Reload document",
                                   "Reload from net selected document and refresh its links",
-                                  QKeySequence("Ctrl+R"), nullptr);
+                                  QKeySequence("Ctrl+R"), &TForm1::ReloadNodeActionExecute);
     ReloadChildrenAction = MakeAction(
         "Reload branch documents",
         "Reload all child documents recursively, refreshes also links (sometimes may fall in "
         "neverending loop)",
-        {}, nullptr);
+        {}, &TForm1::ReloadChildrenActionExecute);
     ReloadChilderEmptyAction = MakeAction("Load branch documents (empty only)",
                                           "Relaod child document that are empty (null body)", {},
-                                          nullptr);
+                                          &TForm1::ReloadChilderEmptyActionExecute);
     StopAction = MakeAction("Stop", "Stop action", QKeySequence(Qt::Key_Escape), &TForm1::StopActionExecute);
     AboutAction = MakeAction("About...", "Show about dialog", {}, &TForm1::AboutActionExecute);
     ToggleNodeAction = MakeAction("Toggle node", "Toggle node selection", QKeySequence(Qt::Key_Space),
@@ -433,6 +435,44 @@ void TForm1::UnselectBranchActionExecute() {
 }
 
 void TForm1::StopActionExecute() { StopFlag = true; }
+
+void TForm1::ReloadNodeActionExecute() { ReloadSelected(true, 0, true, true); }
+
+void TForm1::ReloadChildrenActionExecute() { ReloadSelected(false, 999, true, false); }
+
+void TForm1::ReloadChilderEmptyActionExecute() { ReloadSelected(false, 999, false, false); }
+
+void TForm1::ReloadSelected(bool storeTopContent, int depth, bool reloadAll, bool refreshCaption) {
+    StopFlag = false;
+    {
+        // The panel is cleared however the run ends; a run started from inside this
+        // one clears it too, and this one shows its counts again at its next document.
+        struct TClearProgress {
+            QLabel* panel;
+            ~TClearProgress() { panel->clear(); }
+        } clear{StatusPanel2};
+        TReloadEngine engine(IBDB, *this);
+        engine.ReloadNodes(NodeIdOf(Selected()), storeTopContent, depth, reloadAll);
+    }
+    // The user may have moved on, or deleted the item, while the run went on.
+    QTreeWidgetItem* item = Selected();
+    if (!item || (item != root_ && NodeIdOf(item) == 0)) return;  // none, or a placeholder
+    std::string title;
+    if (refreshCaption && ReadTitle(IBDB, NodeIdOf(item), title))
+        item->setText(0, BytesToQString(title));  // the root has no row and stays "All guides"
+    LoadChildren(item, false);
+}
+
+void TForm1::ProcessMessages() { QApplication::processEvents(); }
+
+void TForm1::WriteLog(unsigned char channel, const std::string& text) {
+    Logger->WriteLog("", channel, text);
+}
+
+void TForm1::ShowProgress(const TReloadProgress& progress) {
+    StatusPanel2->setText(
+        QString("%1 documents, %2 links").arg(progress.Documents).arg(progress.Links));
+}
 
 void TForm1::GotoWebActionExecute() {
     QTreeWidgetItem* item = Selected();

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "app/Reload.h"
 #include "store/Database.h"
 
 class QAction;
@@ -23,7 +24,9 @@ class TFileTermLogger;
 // Tree item state images.
 enum TStateImage { siNone = -1, siUnmarked = 1, siMarked = 2 };
 
-class TForm1 : public QMainWindow {
+// The window hosts the reload engine: runs process its messages between documents
+// (so Stop and the tree stay usable) and log through its logger.
+class TForm1 : public QMainWindow, public TReloadHost {
     Q_OBJECT
 public:
     explicit TForm1(QWidget* parent = nullptr);
@@ -39,6 +42,7 @@ public:
     TFileTermLogger* Logger = nullptr;
     QLabel* StatusPanel0 = nullptr;
     QLabel* StatusPanel1 = nullptr;
+    QLabel* StatusPanel2 = nullptr;  // a reload run's progress; empty otherwise
     TDatabase IBDB;
     TTransaction IBTransaction{IBDB};
 
@@ -85,6 +89,9 @@ public:
     void DeleteNodeActionExecute();
     void AboutActionExecute();
     void StopActionExecute();
+    void ReloadNodeActionExecute();
+    void ReloadChildrenActionExecute();
+    void ReloadChilderEmptyActionExecute();
     void NodesChange();
     void ShowHint(const QString& hint);
     void NodesExpanding(QTreeWidgetItem* item);
@@ -108,6 +115,11 @@ public:
     // Whether a delete asks first; tests replace the question.
     std::function<bool(const QString& question)> Confirm;
 
+    // TReloadHost.
+    void ProcessMessages() override;
+    void WriteLog(unsigned char channel, const std::string& text) override;
+    void ShowProgress(const TReloadProgress& progress) override;
+
 protected:
     void showEvent(QShowEvent* event) override;
     bool event(QEvent* event) override;
@@ -119,6 +131,9 @@ private:
     void CreateActions();
     void CreateMenus();
     void CreateComponents();
+    // Runs the engine from the selected item, then rebuilds the item selected when it
+    // ends (and, with refreshCaption, its caption from the stored title).
+    void ReloadSelected(bool storeTopContent, int depth, bool reloadAll, bool refreshCaption);
     QTreeWidgetItem* AddItem(QTreeWidgetItem* parent, const std::string& title, int nodeId, int state);
 
     QTreeWidgetItem* root_ = nullptr;
