@@ -1,0 +1,309 @@
+// wayfolio-cli: the reload engine and the document tree without a window, for
+// gathering unattended (from cron, a script, a terminal). It reads the same
+// configuration as the window and logs the same lines, to the same log file and to
+// standard error.
+#include <signal.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/Compose.h"
+#include "app/DbSettings.h"
+#include "app/NodeTree.h"
+#include "app/Reload.h"
+#include "config/AuxProj.h"
+#include "config/CmdLine.h"
+#include "config/EAbort.h"
+#include "logging/Connect.h"
+#include "store/Database.h"
+#include "store/Query.h"
+#include "store/Statements.h"
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+const char* const kHelp =
+    "Usage: wayfolio-cli [-I:FILE] COMMAND NODE_ID\n"
+    "\n"
+    "Gathers travel-guide pages into the Wayfolio database without a window, and\n"
+    "lists and shows the documents stored there.\n"
+    "\n"
+    "Commands:\n"
+    "  reload NODE_ID         download the document, store its content and its links\n"
+    "                         (the window's \"Reload document\")\n"
+    "  reload-branch NODE_ID  download every document of the branch below NODE_ID,\n"
+    "                         depth first, each at most once; NODE_ID itself gets its\n"
+    "                         links refreshed, not its content\n"
+    "                         (\"Reload branch documents\")\n"
+    "  load-empty NODE_ID     as reload-branch, but download only documents that have\n"
+    "                         no content yet (\"Load branch documents (empty only)\")\n"
+    "  children NODE_ID       list the document's children in tree order, one per line:\n"
+    "                         id, a tab, the title (tabs and line breaks in a title\n"
+    "                         become blanks); 0 lists the top level\n"
+    "  show NODE_ID           write the document composed with its \"DEFAULT\" template\n"
+    "                         to standard output, byte for byte\n"
+    "\n"
+    "Options:\n"
+    "  -I:FILE   the configuration file (also /I:FILE); by default wayfolio.ini\n"
+    "            beside the program, the file the window reads. Its section\n"
+    "            \"Interbase\" names the database (default DATA/WAYFOLIO.GDB beside the\n"
+    "            program) and the log file, section \"Download\" the proxy and time-out.\n"
+    "  --help    show this text\n"
+    "\n"
+    "Logging: every line a run logs goes to the configured log file, as in the window,\n"
+    "and to standard error; errors met below the start document are prefixed\n"
+    "\"error: \" there and do not end the run. On a terminal, standard error also shows\n"
+    "a progress line. A summary ends every run.\n"
+    "\n"
+    "Stopping: Ctrl+C (or SIGTERM) stops a run once the page being downloaded has\n"
+    "arrived; everything stored so far stays. A second Ctrl+C ends the program at once.\n"
+    "\n"
+    "Exit status:\n"
+    "  0    success (errors below the start document are logged, not fatal)\n"
+    "  1    failure: no such document, no page reader for its guide type, its page\n"
+    "       could not be downloaded, a database or log file error\n"
+    "  2    wrong arguments\n"
+    "  130  stopped by Ctrl+C (143 by SIGTERM)\n"
+    "\n"
+    "The embedded database engine lets one program at a time open a database file:\n"
+    "close the window, or share the database through a Firebird server.\n";
+
+volatile sig_atomic_t StopSignal = 0;
+
+void OnStopSignal(int signalNumber) {
+    StopSignal = signalNumber;
+}
+
+void InstallStopSignals() {
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    // The first signal asks the run to stop; the handler then reverts to the default,
+    // so a second one ends a run that hangs in a download.
+    action.sa_flags = SA_RESETHAND;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+int Usage(const std::string& error) {
+    std::fprintf(stderr, "wayfolio-cli: %s\nTry 'wayfolio-cli --help'.\n", error.c_str());
+    return kExitUsage;
+}
+
+int Fail(const std::string& error) {
+    std::fprintf(stderr, "wayfolio-cli: %s\n", error.c_str());
+    return kExitFailed;
+}
+
+bool IsConfigSwitch(std::string_view arg) {
+    return arg.size() >= 3 && (arg[0] == '-' || arg[0] == '/') && (arg[1] | 0x20) == 'i' &&
+           arg[2] == ':';
+}
+
+bool ParseNodeId(std::string_view text, int& id) {
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), id);
+    return !text.empty() && result.ec == std::errc() && result.ptr == text.data() + text.size() &&
+           id >= 0;
+}
+
+// The window's configuration file unless the command line names another.
+void LoadConfiguration() {
+    ProjIniInit();
+    ProjIniAutoSave = false;
+    std::string named;
+    if (!CmdLine::GetSwitchValue("I:", CmdLine::soAsIs, named)) {
+        ProjIniName = ExeDir() + "wayfolio.ini";
+        ProjIni = std::make_unique<TIniStore>(TIniStore::FromFile(ProjIniName));
+    }
+}
+
+// Logs to the configured file and to standard error, and keeps a progress line at the
+// bottom of a terminal.
+class TCliHost : public TReloadHost {
+public:
+    TCliHost(TFileLogger& logger, bool terminal) : logger_(logger), terminal_(terminal) {}
+    ~TCliHost() override { ClearProgress(); }
+
+    void ProcessMessages() override {
+        if (StopSignal && !StopFlag) {
+            StopFlag = true;
+            Note("stopping: no further document is started");
+        }
+    }
+
+    void WriteLog(unsigned char channel, const std::string& text) override {
+        logger_.WriteLog("", channel, text);
+        std::string line = text;
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+        Note((channel == 3 ? "error: " : "") + line);
+    }
+
+    void ShowProgress(const TReloadProgress& p) override {
+        if (!terminal_) return;
+        std::fprintf(stderr, "\r\033[K%d documents, %d downloaded, %d links", p.Documents,
+                     p.Downloads, p.Links);
+        std::fflush(stderr);
+        progressShown_ = true;
+    }
+
+    void Note(const std::string& line) {
+        ClearProgress();
+        std::fprintf(stderr, "%s\n", line.c_str());
+    }
+
+private:
+    void ClearProgress() {
+        if (!progressShown_) return;
+        std::fputs("\r\033[K", stderr);
+        progressShown_ = false;
+    }
+
+    TFileLogger& logger_;
+    bool terminal_;
+    bool progressShown_ = false;
+};
+
+std::string GuideTypeOf(TDatabase& db, int nodeId) {
+    TQuery q(db);
+    q.SetSQL(Statements::WithId(Statements::NodeRowQuery, nodeId));
+    q.ExecQuery();
+    return q.Eof() ? std::string() : q.AsText("GUIDE_TYPE");
+}
+
+bool HasRow(TDatabase& db, int nodeId) {
+    std::string title;
+    return ReadTitle(db, nodeId, title);
+}
+
+int Reload(TDatabase& db, int nodeId, bool storeTop, int depth, bool reloadAll) {
+    TFileLogger logger;
+    logger.SetAutoOpen(true);
+    logger.SetLogFlags(TLogFormatFlags{lfDivideNames, lfDivideChannels, lfAutoCR});
+    logger.SetMaxLineLength(0);
+    const std::string logFile = GetIniText("Interbase", "LogFile", "NUL");
+    logger.SetLogFile(logFile.empty() ? "NUL" : logFile);
+    // A log file that cannot be written is found out before anything is downloaded.
+    logger.Open();
+    logger.Close();
+
+    TCliHost host(logger, isatty(STDERR_FILENO) == 1);
+    StopFlag = false;
+    TReloadEngine engine(db, host);
+    if (!engine.ReloadNodes(nodeId, storeTop, depth, reloadAll)) {
+        if (!HasRow(db, nodeId)) return Fail("no document " + std::to_string(nodeId));
+        return Fail("document " + std::to_string(nodeId) + " has the guide type \"" +
+                    GuideTypeOf(db, nodeId) + "\", which no page reader reads");
+    }
+    const TReloadProgress& p = engine.Progress();
+    host.Note(std::to_string(p.Documents) + " documents walked, " + std::to_string(p.Downloads) +
+              " downloaded (" + std::to_string(p.FailedDownloads) + " failed), " +
+              std::to_string(p.Links) + " links stored, " + std::to_string(p.Errors) + " errors");
+    if (StopFlag) {
+        host.Note("stopped");
+        return 128 + (StopSignal ? static_cast<int>(StopSignal) : SIGINT);
+    }
+    if (engine.TopDownloaded() && !engine.TopFetched())
+        return Fail("the page of document " + std::to_string(nodeId) + " could not be downloaded");
+    return kExitOk;
+}
+
+std::string OneLine(std::string text) {
+    for (char& c : text)
+        if (c == '\t' || c == '\r' || c == '\n') c = ' ';
+    return text;
+}
+
+bool WriteAll(const std::string& bytes) {
+    return std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size() &&
+           std::fflush(stdout) == 0;
+}
+
+int ListChildren(TDatabase& db, int nodeId) {
+    if (nodeId != 0 && !HasRow(db, nodeId)) return Fail("no document " + std::to_string(nodeId));
+    std::string out;
+    for (const TChildNode& child : ReadChildren(db, nodeId))
+        out += std::to_string(child.NodeId) + "\t" + OneLine(child.Title) + "\n";
+    if (!WriteAll(out)) return Fail(std::string("cannot write the list: ") + std::strerror(errno));
+    return kExitOk;
+}
+
+int Show(TDatabase& db, int nodeId) {
+    std::string out;
+    if (!ComposeNode(db, nodeId, kKindDefault, out))
+        return Fail("no document " + std::to_string(nodeId));
+    if (!WriteAll(out))
+        return Fail(std::string("cannot write the document: ") + std::strerror(errno));
+    return kExitOk;
+}
+
+int Run(const std::string& command, int nodeId) {
+    TDatabase db;
+    TTransaction tr(db);
+    db.SetDefaultTransaction(&tr);
+    db.BeforeConnect = [](TDatabase& d) { ApplyDbSettings(d); };
+    db.AfterConnect = [&tr](TDatabase&) { tr.StartTransaction(); };
+    db.Open();
+    int rc;
+    if (command == "reload")
+        rc = Reload(db, nodeId, true, 0, true);
+    else if (command == "reload-branch")
+        rc = Reload(db, nodeId, false, 999, true);
+    else if (command == "load-empty")
+        rc = Reload(db, nodeId, false, 999, false);
+    else if (command == "children")
+        rc = ListChildren(db, nodeId);
+    else
+        rc = Show(db, nodeId);
+    db.Close();  // commits
+    return rc;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    std::vector<std::string> words;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kHelp, stdout);
+            return kExitOk;
+        }
+        if (IsConfigSwitch(arg)) continue;
+        if (arg.size() > 1 && arg[0] == '-') return Usage("unknown option " + std::string(arg));
+        words.emplace_back(arg);
+    }
+    if (words.empty()) return Usage("no command given");
+    const std::string& command = words[0];
+    if (command != "reload" && command != "reload-branch" && command != "load-empty" &&
+        command != "children" && command != "show")
+        return Usage("unknown command \"" + command + "\"");
+    if (words.size() != 2) return Usage(command + " takes one NODE_ID");
+    int nodeId = 0;
+    if (!ParseNodeId(words[1], nodeId))
+        return Usage("\"" + words[1] + "\" is no node id (a number of 0 or more)");
+
+    InstallStopSignals();
+    CmdLine::SetParams(argc, argv);
+    int rc = kExitFailed;
+    try {
+        LoadConfiguration();
+        rc = Run(command, nodeId);
+    } catch (const EAbort&) {
+        // The silent abort ends quietly in the window; here the caller needs to know.
+        rc = StopFlag ? 128 + (StopSignal ? static_cast<int>(StopSignal) : SIGINT)
+                      : Fail("operation aborted");
+    } catch (const std::exception& e) {
+        rc = Fail(e.what());
+    }
+    ProjIniDone();
+    return rc;
+}
