@@ -74,12 +74,15 @@ TDocumentView::TDocumentView(QWidget* parent) : QWebEngineView(parent) {
     QWebEngineSettings* s = page->settings();
     // Pages come from the web: their scripts stay off, and a document shown from a
     // local file may not reach other local files (which would otherwise be allowed
-    // for file: documents). Remote images still load; they are part of the guides.
+    // for file: documents).
     s->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
     s->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
     s->setAttribute(QWebEngineSettings::JavascriptCanAccessClipboard, false);
     s->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
-    s->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
+    // The guides' images and style sheets are remote, and a file: document loads
+    // nothing remote without this. What it relaxes beyond that, reading other origins'
+    // responses, takes a script, and scripts are off.
+    s->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, true);
     s->setAttribute(QWebEngineSettings::LocalStorageEnabled, false);
     s->setAttribute(QWebEngineSettings::PluginsEnabled, false);
     s->setAttribute(QWebEngineSettings::PdfViewerEnabled, false);
