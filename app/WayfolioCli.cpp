@@ -252,6 +252,9 @@ int Run(const std::string& command, int nodeId) {
     db.BeforeConnect = [](TDatabase& d) { ApplyDbSettings(d); };
     db.AfterConnect = [&tr](TDatabase&) { tr.StartTransaction(); };
     db.Open();
+    // The embedded engine takes over SIGINT and SIGTERM when it starts, to shut
+    // itself down; here they ask the run to stop, and the connection is closed in order.
+    InstallStopSignals();
     int rc;
     if (command == "reload")
         rc = Reload(db, nodeId, true, 0, true);
@@ -291,7 +294,6 @@ int main(int argc, char* argv[]) {
     if (!ParseNodeId(words[1], nodeId))
         return Usage("\"" + words[1] + "\" is no node id (a number of 0 or more)");
 
-    InstallStopSignals();
     CmdLine::SetParams(argc, argv);
     int rc = kExitFailed;
     try {

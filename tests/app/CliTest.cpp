@@ -1,0 +1,256 @@
+// wayfolio-cli end to end: the built program against a fresh database file and a
+// local HTTP server. The program opens the database itself, so the test looks at the
+// results through the program's own "children" and "show" commands, and opens the
+// database in-process only while no program runs.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/Compose.h"
+#include "samples/SamplePages.h"
+#include "store/Database.h"
+#include "tests/support/HttpTestServer.h"
+#include "tests/support/TempDatabase.h"
+
+extern char** environ;
+
+namespace {
+
+struct TResult {
+    int Status = -1;
+    std::string Out;
+    std::string Err;
+};
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// The program with its standard output and error in files of the test's folder.
+class TCli {
+public:
+    TCli(const std::string& folder, std::vector<std::string> args) : folder_(folder) {
+        args.insert(args.begin(), WF_CLI);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, (folder + "/out").c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (folder + "/err").c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        const int rc = posix_spawn(&pid_, WF_CLI, &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (rc != 0) throw std::runtime_error("cannot start " WF_CLI);
+    }
+    ~TCli() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    void Signal(int number) { kill(pid_, number); }
+    TResult Wait() {
+        TResult r;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        int status = 0;
+        while (waitpid(pid_, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) return r;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        pid_ = -1;
+        r.Status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        r.Out = ReadFile(folder_ + "/out");
+        r.Err = ReadFile(folder_ + "/err");
+        return r;
+    }
+
+private:
+    std::string folder_;
+    pid_t pid_ = -1;
+};
+
+class CliTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        server_.Http().Get(R"(/site/(.*))", [this](const httplib::Request& req,
+                                                   httplib::Response& res) {
+            std::unique_lock<std::mutex> lock(mutex_);
+            requested_.push_back(req.path);
+            changed_.notify_all();
+            if (req.path == "/site/X_viewLocation_Slow.html")
+                changed_.wait(lock, [this] { return released_; });
+            const auto name = req.matches[1].str();
+            const std::string base = name.substr(0, name.find('.'));
+            std::vector<SamplePages::TLink> links;
+            if (base == "X_viewLocation_Top") {
+                links = {{"X_viewLocation_Slow.html", "Slow"}, {"X_viewLocation_Two.html", "Two"}};
+            }
+            if (base == "X_viewLocation_Gone") {
+                res.status = 500;
+                return;
+            }
+            res.set_content(SamplePages::EzTripLocationPage("T", name, links, "Body of " + base),
+                            "text/html");
+        });
+        server_.Start();
+        config_ = temp_.Folder() + "/wayfolio.ini";
+        log_ = temp_.Folder() + "/wayfolio.log";
+        std::ofstream(config_) << "[Interbase]\r\nDatabaseName=" << temp_.Path()
+                               << "\r\nUser=SYSDBA\r\nLogFile=" << log_ << "\r\n";
+        temp_.RunIsql(
+            "INSERT INTO NODE (NODE_ID, TITLE, ORIG_URL, ORIG_ID, GUIDE_TYPE) VALUES (1, 'Top', '" +
+            server_.Url("/site/X_viewLocation_Top.html") +
+            "', 'X_viewLocation_Top', 'EZTRIP');\n"
+            "INSERT INTO NODE (NODE_ID, TITLE, ORIG_URL, ORIG_ID, GUIDE_TYPE) VALUES (2, 'Notes', "
+            "'', 'notes', 'NOTES');\n"
+            "INSERT INTO NODE (NODE_ID, TITLE, ORIG_URL, ORIG_ID, GUIDE_TYPE) VALUES (3, 'Gone', "
+            "'" +
+            server_.Url("/site/X_viewLocation_Gone.html") +
+            "', 'X_viewLocation_Gone', 'EZTRIP');\n"
+            "INSERT INTO MASTER_DETAIL VALUES (0, 1, 1);\n"
+            "INSERT INTO MASTER_DETAIL VALUES (0, 2, 2);\n"
+            "INSERT INTO MASTER_DETAIL VALUES (0, 3, 3);\n"
+            "ALTER SEQUENCE NODE_ID RESTART WITH 10;");
+    }
+    void TearDown() override { Release(); }
+
+    TResult Run(std::vector<std::string> args) { return TCli(temp_.Folder(), args).Wait(); }
+    void Release() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        released_ = true;
+        changed_.notify_all();
+    }
+    bool WaitForRequest(const std::string& path) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(30), [&] {
+            for (const auto& r : requested_)
+                if (r == path) return true;
+            return false;
+        });
+    }
+    bool Requested(const std::string& path) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (const auto& r : requested_)
+            if (r == path) return true;
+        return false;
+    }
+
+    TTempDatabase temp_{true};
+    THttpTestServer server_;
+    std::string config_, log_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<std::string> requested_;
+    bool released_ = false;
+};
+
+TEST_F(CliTest, BranchReloadThenListAndShowWhatWasStored) {
+    Release();
+    const TResult reload = Run({"-I:" + config_, "reload-branch", "1"});
+    ASSERT_EQ(reload.Status, 0) << reload.Err;
+    const std::string downloading =
+        "Downloading \"" + server_.Url("/site/X_viewLocation_Top.html") + "\"";
+    EXPECT_EQ(reload.Err.find(downloading), 0u) << reload.Err;
+    EXPECT_NE(reload.Err.find("3 documents walked, 3 downloaded (0 failed), 2 links stored"),
+              std::string::npos)
+        << reload.Err;
+    EXPECT_EQ(reload.Out, "");
+    // The log file gets the window's format: CR LF after every line.
+    EXPECT_NE(ReadFile(log_).find(downloading + "\r\n"), std::string::npos);
+
+    const TResult children = Run({"/i:" + config_, "children", "1"});
+    ASSERT_EQ(children.Status, 0) << children.Err;
+    EXPECT_EQ(children.Out, "11\tSlow\n12\tTwo\n");
+    const TResult top = Run({"children", "0", "-I:" + config_});
+    EXPECT_EQ(top.Out, "1\tTop\n2\tNotes\n3\tGone\n");
+
+    const TResult shown = Run({"-I:" + config_, "show", "12"});
+    ASSERT_EQ(shown.Status, 0) << shown.Err;
+    TDatabase db;
+    TTransaction tr(db);
+    db.DatabaseName = temp_.Path();
+    db.SQLDialect = 3;
+    db.SetParam("user_name", "SYSDBA");
+    db.SetDefaultTransaction(&tr);
+    db.AfterConnect = [&](TDatabase&) { tr.StartTransaction(); };
+    db.Open();
+    std::string expected;
+    ASSERT_TRUE(ComposeNode(db, 12, kKindDefault, expected));
+    db.Close();
+    EXPECT_EQ(shown.Out, expected);
+    EXPECT_NE(shown.Out.find("Body of X_viewLocation_Two"), std::string::npos);
+}
+
+TEST_F(CliTest, FailuresOfTheStartDocumentAndWrongArgumentsEndWithAMessage) {
+    Release();
+    struct TCase {
+        std::vector<std::string> Args;
+        int Status;
+        std::string Message;
+    };
+    const std::string i = "-I:" + config_;
+    const std::vector<TCase> cases = {
+        {{i, "reload", "99"}, 1, "no document 99"},
+        {{i, "show", "99"}, 1, "no document 99"},
+        {{i, "children", "99"}, 1, "no document 99"},
+        {{i, "reload", "2"}, 1, "guide type \"NOTES\""},
+        {{i, "reload", "3"}, 1, "could not be downloaded"},
+        {{"-I:" + temp_.Folder() + "/none.ini", "children", "0"}, 1, "wayfolio-cli: "},
+        {{}, 2, "no command"},
+        {{i, "fetch", "1"}, 2, "unknown command"},
+        {{i, "reload"}, 2, "one NODE_ID"},
+        {{i, "reload", "1", "2"}, 2, "one NODE_ID"},
+        {{i, "reload", "x1"}, 2, "no node id"},
+        {{i, "reload", "-1"}, 2, "unknown option"},
+    };
+    for (const TCase& c : cases) {
+        const TResult r = Run(c.Args);
+        EXPECT_EQ(r.Status, c.Status) << c.Args.size() << " " << r.Err;
+        EXPECT_NE(r.Err.find(c.Message), std::string::npos) << r.Err;
+        EXPECT_EQ(r.Out, "");
+    }
+    // The failed page stores nothing and the error reaches the log as well.
+    EXPECT_NE(ReadFile(log_).find("500"), std::string::npos);
+
+    const TResult help = Run({"--help"});
+    EXPECT_EQ(help.Status, 0);
+    for (const char* word : {"reload", "reload-branch", "load-empty", "children", "show",
+                             "-I:", "Ctrl+C", "Exit status"})
+        EXPECT_NE(help.Out.find(word), std::string::npos) << word;
+}
+
+TEST_F(CliTest, InterruptStopsTheRunKeepsItsWorkAndFails) {
+    TCli cli(temp_.Folder(), {"-I:" + config_, "reload-branch", "1"});
+    ASSERT_TRUE(WaitForRequest("/site/X_viewLocation_Slow.html"));
+    cli.Signal(SIGINT);
+    Release();
+    const TResult r = cli.Wait();
+    EXPECT_EQ(r.Status, 130) << r.Err;
+    EXPECT_NE(r.Err.find("stopped"), std::string::npos) << r.Err;
+    EXPECT_FALSE(Requested("/site/X_viewLocation_Two.html")) << r.Err;
+
+    // What the stopped run stored stays: both links, and the page that was on its way.
+    const TResult children = Run({"-I:" + config_, "children", "1"});
+    EXPECT_EQ(children.Out, "11\tSlow\n12\tTwo\n");
+    const TResult shown = Run({"-I:" + config_, "show", "11"});
+    EXPECT_NE(shown.Out.find("Body of X_viewLocation_Slow"), std::string::npos);
+}
+
+}  // namespace
