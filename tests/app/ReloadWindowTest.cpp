@@ -1,0 +1,126 @@
+// The window's reload actions: the run from the selected item, the refresh of the item
+// selected when it ends, Stop while it goes on, and the progress panel.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QTimer>
+#include <QTreeWidget>
+#include <fstream>
+
+#include "app/WayfolioFr.h"
+#include "config/AuxProj.h"
+#include "samples/SamplePages.h"
+#include "store/Query.h"
+#include "tests/support/HttpTestServer.h"
+#include "tests/support/TempDatabase.h"
+
+namespace {
+
+QStringList Captions(QTreeWidgetItem* item) {
+    QStringList list;
+    for (int i = 0; i < item->childCount(); ++i) list << item->child(i)->text(0);
+    return list;
+}
+
+class ReloadWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // Top -> One, Two; One -> Three.
+        server_.Http().Get(R"(/site/(.*))", [](const httplib::Request& req,
+                                               httplib::Response& res) {
+            const std::string name = req.matches[1].str();
+            std::vector<SamplePages::TLink> links;
+            if (name == "X_viewLocation_Top.html")
+                links = {{"X_viewLocation_One.html", "One"}, {"X_viewLocation_Two.html", "Two"}};
+            if (name == "X_viewLocation_One.html") links = {{"X_viewLocation_Three.html", "Three"}};
+            res.set_content(SamplePages::EzTripLocationPage("T", name, links, "Body " + name),
+                            "text/html");
+        });
+        server_.Start();
+        db_.RunIsql(
+            "INSERT INTO NODE (NODE_ID, TITLE, ORIG_URL, ORIG_ID, GUIDE_TYPE) VALUES (1, 'Top', '" +
+            server_.Url("/site/X_viewLocation_Top.html") +
+            "', 'X_viewLocation_Top', 'EZTRIP');\n"
+            "INSERT INTO NODE (NODE_ID, TITLE, ORIG_URL, ORIG_ID, GUIDE_TYPE) VALUES (2, 'Notes', "
+            "'', 'notes', 'NOTES');\n"
+            "INSERT INTO MASTER_DETAIL VALUES (0, 1, 1);\n"
+            "INSERT INTO MASTER_DETAIL VALUES (0, 2, 2);\n"
+            "ALTER SEQUENCE NODE_ID RESTART WITH 10;");
+        ProjIni = std::make_unique<TIniStore>();
+        PutIniText("Interbase", "DatabaseName", db_.Path());
+        PutIniText("Interbase", "LogFile", db_.Folder() + "/log.txt");
+        form_ = std::make_unique<TForm1>();
+        form_->FormShow();
+    }
+    void TearDown() override {
+        form_.reset();
+        ProjIni.reset();
+    }
+    QTreeWidgetItem* Top(int i) { return form_->RootItem()->child(i); }
+    void Rename(int id, const std::string& title) {
+        TQuery q(form_->IBDB);
+        q.SetSQL("UPDATE NODE SET TITLE='" + title + "' WHERE NODE_ID=" + std::to_string(id));
+        q.ExecSQL();
+        form_->IBTransaction.CommitRetaining();
+    }
+    // Runs f at the first message processing of the action about to be triggered.
+    void DuringRun(std::function<void()> f) { QTimer::singleShot(0, form_.get(), std::move(f)); }
+
+    TTempDatabase db_;
+    THttpTestServer server_;
+    std::unique_ptr<TForm1> form_;
+};
+
+TEST_F(ReloadWindowTest, ReloadDocumentRefreshesCaptionAndChildren) {
+    QTreeWidgetItem* top = Top(0);
+    ASSERT_EQ(top->text(0), "Top");
+    form_->Nodes->setCurrentItem(top);
+    Rename(1, "Renamed");  // another user's change, picked up by the refresh
+    QString during;
+    DuringRun([&] { during = form_->StatusPanel2->text(); });
+    form_->ReloadNodeAction->trigger();
+
+    EXPECT_EQ(during, "1 documents, 2 links");
+    EXPECT_EQ(form_->StatusPanel2->text(), "");
+    EXPECT_EQ(top->text(0), "Renamed");
+    EXPECT_EQ(Captions(top), (QStringList{"One", "Two"}));
+    // "Reload document" walks no children: One's link to Three is not known yet.
+    EXPECT_EQ(Captions(top->child(0)), QStringList{});
+
+    // The root has no row: nothing is downloaded, the caption stays, the level is rebuilt.
+    form_->Nodes->setCurrentItem(form_->RootItem());
+    form_->ReloadNodeAction->trigger();
+    EXPECT_EQ(form_->RootItem()->text(0), "All guides");
+    EXPECT_EQ(Captions(form_->RootItem()), (QStringList{"Renamed", "Notes"}));
+
+    // A guide type no reader knows downloads nothing, yet the item is refreshed.
+    QTreeWidgetItem* notes = form_->RootItem()->child(1);
+    Rename(2, "Notes 2");
+    form_->Nodes->setCurrentItem(notes);
+    form_->ReloadNodeAction->trigger();
+    EXPECT_EQ(notes->text(0), "Notes 2");
+}
+
+TEST_F(ReloadWindowTest, BranchActionsWalkTheBranchAndStopEndsThem) {
+    form_->Nodes->setCurrentItem(Top(0));
+    // Stop pressed while the start document's page is handled: no child is started.
+    DuringRun([&] { form_->StopAction->trigger(); });
+    form_->ReloadChildrenAction->trigger();
+    EXPECT_EQ(server_.Requests().size(), 1u);
+    EXPECT_EQ(Captions(Top(0)), (QStringList{"One", "Two"}));  // refreshed all the same
+
+    // The flag is cleared by the next run, which walks the whole branch.
+    form_->ReloadChildrenAction->trigger();
+    EXPECT_EQ(server_.Requests().size(), 5u);  // Top, One, Three, Two
+    ASSERT_EQ(Captions(Top(0)), (QStringList{"One", "Two"}));
+    EXPECT_EQ(Captions(Top(0)->child(0)), QStringList{"Loading..."});
+
+    // Only the start document, whose content the branch actions leave alone, is empty.
+    form_->ReloadChilderEmptyAction->trigger();
+    EXPECT_EQ(server_.Requests().size(), 6u);
+    EXPECT_EQ(server_.Requests().back().Path, "/site/X_viewLocation_Top.html");
+}
+
+}  // namespace
