@@ -15,13 +15,20 @@ constexpr std::string_view kBodyMarker = "BODY";
 // Dialect 1 treats names the way the server treats unquoted identifiers: surrounding
 // blanks do not count and letter case does not matter. Only ASCII letters change
 // case; other bytes are kept as they are.
-std::string NormalizedName(std::string_view name) {
+std::string_view Trimmed(std::string_view name) {
     size_t begin = 0, end = name.size();
     while (begin < end && static_cast<unsigned char>(name[begin]) <= ' ') ++begin;
     while (end > begin && static_cast<unsigned char>(name[end - 1]) <= ' ') --end;
-    std::string r(name.substr(begin, end - begin));
-    for (char& c : r)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return name.substr(begin, end - begin);
+}
+
+char UpperAscii(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+std::string NormalizedName(std::string_view name) {
+    std::string r(Trimmed(name));
+    for (char& c : r) c = UpperAscii(c);
     return r;
 }
 
@@ -37,10 +44,18 @@ public:
     }
 
     int Find(std::string_view marker) const {
-        const std::string folded = fold_ ? NormalizedName(marker) : std::string();
-        const std::string_view key = fold_ ? std::string_view(folded) : marker;
+        if (marker.empty()) return -1;
+        if (!fold_) {
+            for (size_t i = 0; i < names_.size(); ++i)
+                if (names_[i] == marker) return static_cast<int>(i);
+            return -1;
+        }
+        const std::string_view key = Trimmed(marker);
         for (size_t i = 0; i < names_.size(); ++i)
-            if (names_[i] == key) return static_cast<int>(i);
+            if (names_[i].size() == key.size() &&
+                std::equal(key.begin(), key.end(), names_[i].begin(),
+                           [](char a, char b) { return UpperAscii(a) == b; }))
+                return static_cast<int>(i);
         return -1;
     }
 
@@ -48,6 +63,92 @@ private:
     bool fold_;
     std::vector<std::string> names_;
 };
+
+// Walks a template: onText(text) for every run of ordinary text, onMarker(name) for
+// every marker (the name is empty for a marker without "#>"). An unclosed "<#" costs
+// the one character after it; what follows is ordinary text again and may hold
+// further markers.
+template <class TOnText, class TOnMarker>
+void ScanTemplate(std::string_view templ, TOnText&& onText, TOnMarker&& onMarker) {
+    // Once no "#>" is left after some point, none is left after any later point:
+    // remembering that keeps a template full of unclosed "<#" linear.
+    bool closeLeft = true;
+    size_t pos = 0;
+    while (pos < templ.size()) {
+        const size_t open = templ.find(kOpen, pos);
+        if (open == std::string_view::npos) {
+            onText(templ.substr(pos));
+            return;
+        }
+        if (open > pos) onText(templ.substr(pos, open - pos));
+        const size_t nameBegin = open + kOpen.size();
+        const size_t close = closeLeft ? templ.find(kClose, nameBegin) : std::string_view::npos;
+        if (close == std::string_view::npos) {
+            closeLeft = false;
+            onMarker(std::string_view());
+            pos = std::min(nameBegin + 1, templ.size());
+        } else {
+            onMarker(templ.substr(nameBegin, close - nameBegin));
+            pos = close + kClose.size();
+        }
+    }
+}
+
+bool IsBodyMarker(bool bodyGiven, std::string_view name) {
+    return bodyGiven && name == kBodyMarker;
+}
+
+// The size ComposeTemplate would append for an in-memory row.
+size_t ComposedSize(std::string_view templ, const size_t* bodySize, const TMemoryRow& row,
+                    const TColumnLookup& columns) {
+    size_t size = 0;
+    ScanTemplate(
+        templ, [&](std::string_view text) { size += text.size(); },
+        [&](std::string_view name) {
+            if (IsBodyMarker(bodySize != nullptr, name)) {
+                size += *bodySize;
+            } else if (const int i = columns.Find(name); i >= 0) {
+                const TMemoryRow::TColumn& c = row.Columns[static_cast<size_t>(i)];
+                if (!c.Null) size += c.Value.size();
+            }
+        });
+    return size;
+}
+
+// The row's columns that a template names, its values read through the row; the
+// other columns keep only their names.
+TMemoryRow CaptureRow(const TComposeRow& row, std::string_view templ, bool bodyGiven, int dialect) {
+    TMemoryRow captured;
+    const int n = row.FieldCount();
+    captured.Columns.resize(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i) {
+        captured.Columns[static_cast<size_t>(i)].Name = row.FieldName(i);
+        captured.Columns[static_cast<size_t>(i)].Null = true;
+    }
+    const TColumnLookup columns(row, dialect);
+    ScanTemplate(
+        templ, [](std::string_view) {},
+        [&](std::string_view name) {
+            if (IsBodyMarker(bodyGiven, name)) return;
+            const int i = columns.Find(name);
+            if (i < 0) return;
+            TMemoryRow::TColumn& c = captured.Columns[static_cast<size_t>(i)];
+            if (!c.Null) return;  // read once, however often the template shows it
+            c.Null = false;
+            row.AppendValue(i, c.Value);
+        });
+    return captured;
+}
+
+std::string GuideTypeOf(const TComposeRow& row) {
+    std::string guideType;
+    for (int i = 0; i < row.FieldCount(); ++i)
+        if (row.FieldName(i) == "GUIDE_TYPE") {
+            row.AppendValue(i, guideType);
+            break;
+        }
+    return guideType;
+}
 
 }  // namespace
 
@@ -95,47 +196,20 @@ std::string FindTemplate(TDatabase& db, const std::string& guideType, std::strin
 void ComposeTemplate(std::string& output, std::string_view templ, const std::string* body,
                      const TComposeRow& row, int dialect) {
     const TColumnLookup columns(row, dialect);
-    // Once no "#>" is left after some point, none is left after any later point:
-    // remembering that keeps a template full of unclosed "<#" linear.
-    bool closeLeft = true;
-    size_t pos = 0;
-    while (pos < templ.size()) {
-        const size_t open = templ.find(kOpen, pos);
-        if (open == std::string_view::npos) {
-            output.append(templ.data() + pos, templ.size() - pos);
-            break;
-        }
-        output.append(templ.data() + pos, open - pos);
-        const size_t nameBegin = open + kOpen.size();
-        const size_t close = closeLeft ? templ.find(kClose, nameBegin) : std::string_view::npos;
-        if (close == std::string_view::npos) closeLeft = false;
-        const std::string_view name = close == std::string_view::npos
-                                          ? std::string_view()
-                                          : templ.substr(nameBegin, close - nameBegin);
-
-        if (body && name == kBodyMarker) {
-            output += *body;
-        } else if (!name.empty()) {
-            const int index = columns.Find(name);
-            if (index >= 0) row.AppendValue(index, output);
-        }
-
-        // An unclosed marker costs the one character after "<#"; what follows is
-        // ordinary text again and may hold further markers.
-        pos = close == std::string_view::npos ? std::min(nameBegin + 1, templ.size())
-                                              : close + kClose.size();
-    }
+    ScanTemplate(
+        templ, [&](std::string_view text) { output.append(text.data(), text.size()); },
+        [&](std::string_view name) {
+            if (IsBodyMarker(body != nullptr, name)) {
+                output += *body;
+            } else if (const int i = columns.Find(name); i >= 0) {
+                row.AppendValue(i, output);
+            }
+        });
 }
 
 void ComposeDocument(TDatabase& db, std::string& output, std::string_view kind,
                      const std::string* body, const TComposeRow& row) {
-    std::string guideType;
-    for (int i = 0; i < row.FieldCount(); ++i)
-        if (row.FieldName(i) == "GUIDE_TYPE") {
-            row.AppendValue(i, guideType);
-            break;
-        }
-    const std::string templ = FindTemplate(db, guideType, kind);
+    const std::string templ = FindTemplate(db, GuideTypeOf(row), kind);
     ComposeTemplate(output, templ, body, row, db.EffectiveDialect());
 }
 
@@ -151,9 +225,79 @@ bool ComposeNode(TDatabase& db, int nodeId, std::string_view kind, std::string& 
     return true;
 }
 
-void ComposeFrame(TDatabase& db, int nodeId, const std::string& pieces, std::string& output) {
+bool ReadPiece(TDatabase& db, int nodeId, std::string_view kind, TPiece& piece) {
+    if (nodeId == 0) return false;
     TQuery q(db);
     q.SetSQL(Statements::WithId(Statements::NodeByIdQuery, nodeId));
     q.ExecQuery();
-    ComposeDocument(db, output, kKindConcat, &pieces, TQueryRow(q));
+    if (q.Eof()) return false;
+    const TQueryRow row(q);
+    piece.Template = FindTemplate(db, GuideTypeOf(row), kind);
+    piece.Row = CaptureRow(row, piece.Template, false, db.EffectiveDialect());
+    return true;
+}
+
+void ComposeConcatenation(std::string& output, std::string_view frame, const TMemoryRow& frameRow,
+                          const std::vector<TPiece>& pieces, int dialect) {
+    // Pieces of one guide type share their columns' names; their lookups are made once
+    // per distinct set of names instead of once per piece.
+    std::vector<TColumnLookup> lookups;
+    std::vector<size_t> lookupOf(pieces.size());
+    const TMemoryRow* lastShape = nullptr;
+    const auto sameNames = [](const TMemoryRow& a, const TMemoryRow& b) {
+        return a.Columns.size() == b.Columns.size() &&
+               std::equal(a.Columns.begin(), a.Columns.end(), b.Columns.begin(),
+                          [](const auto& x, const auto& y) { return x.Name == y.Name; });
+    };
+    size_t piecesSize = 0;
+    for (size_t i = 0; i < pieces.size(); ++i) {
+        if (!lastShape || !sameNames(*lastShape, pieces[i].Row)) {
+            lookups.emplace_back(pieces[i].Row, dialect);
+            lastShape = &pieces[i].Row;
+        }
+        lookupOf[i] = lookups.size() - 1;
+        piecesSize += ComposedSize(pieces[i].Template, nullptr, pieces[i].Row, lookups.back());
+    }
+    const TColumnLookup frameColumns(frameRow, dialect);
+    output.reserve(output.size() + ComposedSize(frame, &piecesSize, frameRow, frameColumns));
+
+    // The first "BODY" marker composes the pieces in place; any further one copies
+    // what the first one wrote.
+    size_t firstBody = std::string::npos;
+    ScanTemplate(
+        frame, [&](std::string_view text) { output.append(text.data(), text.size()); },
+        [&](std::string_view name) {
+            if (IsBodyMarker(true, name)) {
+                if (firstBody != std::string::npos) {
+                    output.append(output, firstBody, piecesSize);
+                    return;
+                }
+                firstBody = output.size();
+                for (size_t i = 0; i < pieces.size(); ++i) {
+                    const TColumnLookup& columns = lookups[lookupOf[i]];
+                    const TMemoryRow& row = pieces[i].Row;
+                    ScanTemplate(
+                        pieces[i].Template,
+                        [&](std::string_view text) { output.append(text.data(), text.size()); },
+                        [&](std::string_view pieceName) {
+                            if (const int c = columns.Find(pieceName); c >= 0)
+                                row.AppendValue(c, output);
+                        });
+                }
+            } else if (const int c = frameColumns.Find(name); c >= 0) {
+                frameRow.AppendValue(c, output);
+            }
+        });
+}
+
+void ComposeConcatenation(TDatabase& db, int nodeId, const std::vector<TPiece>& pieces,
+                          std::string& output) {
+    TQuery q(db);
+    q.SetSQL(Statements::WithId(Statements::NodeByIdQuery, nodeId));
+    q.ExecQuery();
+    // Without a row (the root) every column reads as NULL.
+    const TQueryRow row(q);
+    const std::string frame = FindTemplate(db, GuideTypeOf(row), kKindConcat);
+    const int dialect = db.EffectiveDialect();
+    ComposeConcatenation(output, frame, CaptureRow(row, frame, true, dialect), pieces, dialect);
 }

@@ -85,8 +85,28 @@ void ComposeDocument(TDatabase& db, std::string& output, std::string_view kind,
 // the database append nothing and return false.
 bool ComposeNode(TDatabase& db, int nodeId, std::string_view kind, std::string& output);
 
-// Composes the "CONCAT" frame of node nodeId around the joined pieces, appending to
-// output. The frame's other markers take the node's columns; when the node has no row
-// (the root of the tree) they give nothing and the guide type is empty, so the
-// "DEFAULT" frame is used.
-void ComposeFrame(TDatabase& db, int nodeId, const std::string& pieces, std::string& output);
+// One document of a concatenation, read and ready to compose: its "CONCAT2"
+// template and the columns of its row that the template names.
+struct TPiece {
+    std::string Template;
+    TMemoryRow Row;
+};
+
+// Reads node nodeId's row and its template of the kind into piece. Only the columns
+// the template names get their values (a page's head, say, is not read when nothing
+// shows it). Node 0 and a node that is no longer in the database give false.
+bool ReadPiece(TDatabase& db, int nodeId, std::string_view kind, TPiece& piece);
+
+// Appends the frame composed around the pieces: every "BODY" marker of the frame takes
+// all pieces, each composed through its own template; the frame's other markers take
+// the columns of frameRow. The result's size is worked out first and every byte is
+// written once, straight to its place, so a join of many megabytes is not copied
+// again and again as it grows.
+void ComposeConcatenation(std::string& output, std::string_view frame, const TMemoryRow& frameRow,
+                          const std::vector<TPiece>& pieces, int dialect);
+
+// Composes the "CONCAT" frame of node nodeId around the pieces, appending to output.
+// When the node has no row (the root of the tree) the frame's column markers give
+// nothing and the guide type is empty, so the "DEFAULT" frame is used.
+void ComposeConcatenation(TDatabase& db, int nodeId, const std::vector<TPiece>& pieces,
+                          std::string& output);

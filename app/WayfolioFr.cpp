@@ -516,19 +516,22 @@ void TForm1::ShowSelectedDocument() {
     HTML->ShowHTML(std::move(output));
 }
 
-void TForm1::ConcatSelected(QTreeWidgetItem* item, std::string& output) {
-    // A marked node that another user has deleted meanwhile is left out.
-    if (StateOf(item) == siMarked) ComposeNode(IBDB, NodeIdOf(item), kKindConcat2, output);
-    for (int i = 0; i < item->childCount(); ++i) ConcatSelected(item->child(i), output);
+void TForm1::ConcatSelected(QTreeWidgetItem* item, std::vector<TPiece>& pieces) {
+    if (StateOf(item) == siMarked) {
+        // A marked node that another user has deleted meanwhile is left out.
+        TPiece piece;
+        if (ReadPiece(IBDB, NodeIdOf(item), kKindConcat2, piece)) pieces.push_back(std::move(piece));
+    }
+    for (int i = 0; i < item->childCount(); ++i) ConcatSelected(item->child(i), pieces);
 }
 
 void TForm1::ExportActionExecute() {
-    std::string pieces;
+    std::vector<TPiece> pieces;
     ConcatSelected(root_, pieces);
     // The selected item only chooses the frame and fills its other markers.
     std::string result;
-    ComposeFrame(IBDB, NodeIdOf(Selected()), pieces, result);
-    pieces = std::string();  // the result holds them now; free the memory before writing
+    ComposeConcatenation(IBDB, NodeIdOf(Selected()), pieces, result);
+    pieces = {};  // the result holds them now; free the memory before writing
     HTML->ShowHTML(std::move(result));
 }
 

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/Reload.h"
 #include "store/Database.h"
@@ -18,6 +19,7 @@ class QTreeWidget;
 class QTreeWidgetItem;
 class QFrame;
 class TDocumentView;
+struct TPiece;
 class TTerminal;
 class TFileTermLogger;
 
@@ -99,9 +101,9 @@ public:
     void ShowSelectedDocument();
 
     // Joining and saving documents.
-    // Composes every marked item at and below item, parent before children, in tree
-    // order, appending the pieces to output. Only items present in the tree take part.
-    void ConcatSelected(QTreeWidgetItem* item, std::string& output);
+    // Reads every marked item at and below item, parent before children, in tree
+    // order, appending them to pieces. Only items present in the tree take part.
+    void ConcatSelected(QTreeWidgetItem* item, std::vector<TPiece>& pieces);
     void ExportActionExecute();
     void SaveHTMLActionExecute();
     // Asks for the file "Save HTML..." writes; empty when the user cancels. Tests

@@ -75,9 +75,12 @@ INSERT INTO NODE (NODE_ID, TITLE, ORIG_ID, GUIDE_TYPE) VALUES (5, 'Quote', 'q', 
         return out;
     }
 
+    // The frame of nodeId around one piece that composes to exactly pieces.
     static std::string Frame(TDatabase& db, int nodeId, const std::string& pieces) {
+        std::vector<TPiece> list(1);
+        list[0].Template = pieces;
         std::string out;
-        ComposeFrame(db, nodeId, pieces, out);
+        ComposeConcatenation(db, nodeId, list, out);
         return out;
     }
 
@@ -164,6 +167,32 @@ TEST_F(ComposeTest, BodyMarkerOfAPieceIsTheNodesOwnBody) {
     AddTemplate("DEFAULT", "CONCAT2", "<<#BODY#>>");
     EXPECT_EQ(Node(d3, 1, kKindConcat2), "[<body one>");
     EXPECT_EQ(Node(d3, 2, kKindConcat2), "[<>");
+}
+
+TEST_F(ComposeTest, JoinComposesEveryPieceThroughItsOwnTemplate) {
+    AddTemplate("DEFAULT", "CONCAT2", "(<#TITLE#>:<#BODY#>)");
+    AddTemplate("ALPHA", "CONCAT2", "[<# title #>|<#NODE_ID#>|<#x");
+    AddTemplate("DEFAULT", "CONCAT", "<#TITLE#>{<#BODY#>}<#ORIG_URL#>{<#BODY#>}");
+    std::vector<TPiece> pieces;
+    for (const int id : {3, 1, 0, 999, 2}) {
+        TPiece piece;
+        if (ReadPiece(d1, id, kKindConcat2, piece)) pieces.push_back(std::move(piece));
+    }
+    ASSERT_EQ(pieces.size(), 3u);  // no row for the root and for 999
+    std::string out = "kept:";
+    ComposeConcatenation(d1, 1, pieces, out);
+    const std::string joined = "[Alpha|3|(First:body one)(Second:)";
+    EXPECT_EQ(out, "kept:First{" + joined + "}http://127.0.0.1/first{" + joined + "}");
+
+    // Under dialect 3 the spaced name of the ALPHA piece names nothing.
+    pieces.clear();
+    for (const int id : {3, 2}) {
+        pieces.emplace_back();
+        ASSERT_TRUE(ReadPiece(d3, id, kKindConcat2, pieces.back()));
+    }
+    out.clear();
+    ComposeConcatenation(d3, 0, pieces, out);
+    EXPECT_EQ(out, "{[|3|(Second:)}{[|3|(Second:)}");
 }
 
 TEST_F(ComposeTest, BytesPassUnchanged) {
