@@ -109,17 +109,22 @@ TDocumentView::~TDocumentView() {
 }
 
 void TDocumentView::CreateTempFile() {
+    // QDir::tempPath() is empty when the folder named by TMPDIR does not exist; the
+    // file would then land in the root folder.
+    const QString folder = QDir::tempPath();
+    if (folder.isEmpty())
+        throw EProjError("Cannot create a temporary file: the temporary folder \"" +
+                         qEnvironmentVariable("TMPDIR").toStdString() + "\" does not exist");
     // Created with its final name in one step: a separate rename could replace a file
     // of that name that somebody else made meanwhile.
     const std::string suffix = ".html";
-    std::string path = QFile::encodeName(QDir::tempPath()).toStdString() + "/WF_XXXXXX" + suffix;
+    const std::string path = QFile::encodeName(folder).toStdString() + "/WF_XXXXXX" + suffix;
     std::vector<char> buffer(path.begin(), path.end());
     buffer.push_back('\0');
     const int fd = ::mkstemps(buffer.data(), static_cast<int>(suffix.size()));
     if (fd < 0)
         throw EProjError("Cannot create a temporary file in \"" +
-                         QFile::encodeName(QDir::tempPath()).toStdString() +
-                         "\": " + SystemMessage(errno));
+                         QFile::encodeName(folder).toStdString() + "\": " + SystemMessage(errno));
     ::close(fd);
     tempFileName_.assign(buffer.data());
 }
@@ -141,13 +146,9 @@ void TDocumentView::ShowHTML(std::string document) {
     document_ = std::move(document);
     hasDocument_ = true;
     stop();
-    const QUrl url = QUrl::fromLocalFile(QFile::decodeName(tempFileName_.c_str()));
-    // The same address again would count as the same page; a reload that bypasses the
-    // cache makes sure the file's new content is read.
-    if (page()->url() == url)
-        page()->triggerAction(QWebEnginePage::ReloadAndBypassCache);
-    else
-        load(url);
+    // Loading the address the view already shows reads the file again (the engine
+    // treats it as a reload), so the new content appears.
+    load(QUrl::fromLocalFile(QFile::decodeName(tempFileName_.c_str())));
 }
 
 void TDocumentView::SaveDocument(const QString& path) const {

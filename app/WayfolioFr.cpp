@@ -520,7 +520,8 @@ void TForm1::ConcatSelected(QTreeWidgetItem* item, std::vector<TPiece>& pieces) 
     if (StateOf(item) == siMarked) {
         // A marked node that another user has deleted meanwhile is left out.
         TPiece piece;
-        if (ReadPiece(IBDB, NodeIdOf(item), kKindConcat2, piece)) pieces.push_back(std::move(piece));
+        if (ReadPiece(IBDB, NodeIdOf(item), kKindConcat2, piece))
+            pieces.push_back(std::move(piece));
     }
     for (int i = 0; i < item->childCount(); ++i) ConcatSelected(item->child(i), pieces);
 }

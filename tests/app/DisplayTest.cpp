@@ -192,6 +192,41 @@ TEST_F(DisplayTest, ShowingRewritesTheFileAndTheViewFollowsIt) {
     EXPECT_NE(ReadFile(path).find("Alpha"), std::string::npos);
 }
 
+TEST(DocumentViewTest, WriteFailuresKeepTheShownDocument) {
+    // A temporary folder that cannot take the file: the view starts without one and
+    // showing reports the folder; once the folder is usable, showing works.
+    const QByteArray savedTmp = qgetenv("TMPDIR");
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    qputenv("TMPDIR", dir.filePath("missing").toLocal8Bit());
+    auto view = std::make_unique<TDocumentView>();
+    EXPECT_EQ(view->TempFileName(), "");
+    try {
+        view->ShowHTML("first");
+        ADD_FAILURE() << "a missing temporary folder reported nothing";
+    } catch (const EProjError& e) {
+        EXPECT_NE(std::string(e.what()).find("missing"), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(view->HasDocument());
+    qputenv("TMPDIR", dir.path().toLocal8Bit());
+    view->ShowHTML("first");
+    qputenv("TMPDIR", savedTmp);
+    const std::string path = view->TempFileName();
+    EXPECT_EQ(ReadFile(path), "first");
+
+    // Someone else's link in the file's place is not followed.
+    const QString other = dir.filePath("other.txt");
+    std::ofstream(other.toStdString()) << "untouched";
+    ASSERT_TRUE(QFile::remove(QString::fromStdString(path)));
+    ASSERT_TRUE(QFile::link(other, QString::fromStdString(path)));
+    EXPECT_THROW(view->ShowHTML("second"), EProjError);
+    EXPECT_EQ(ReadFile(other.toStdString()), "untouched");
+    EXPECT_EQ(view->Document(), "first");
+
+    ASSERT_TRUE(QFile::remove(QString::fromStdString(path)));
+    view.reset();
+}
+
 TEST_F(DisplayTest, JoinFollowsTreeOrderOverItemsPresentInTheTree) {
     QTreeWidgetItem* beta = Top(1);
     beta->setExpanded(true);
