@@ -30,25 +30,29 @@ std::string SystemMessage(int error) {
 // browser, so the view always shows the document that "Save HTML..." writes.
 class TDocumentPage : public QWebEnginePage {
 public:
-    TDocumentPage(const std::string& ownFile, QObject* parent)
-        : QWebEnginePage(parent), ownFile_(ownFile) {}
+    explicit TDocumentPage(TDocumentView* view) : QWebEnginePage(view), view_(view) {}
+    // The view is going; the page outlives it briefly and then refuses everything.
+    void Detach() { view_ = nullptr; }
 
 protected:
     bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override {
-        if (url.isLocalFile())
-            return !ownFile_.empty() &&
-                   QFile::encodeName(url.toLocalFile()).toStdString() == ownFile_;
+        if (!view_) return false;
+        if (url.isLocalFile()) {
+            const std::string& ownFile = view_->TempFileName();
+            return !ownFile.empty() &&
+                   QFile::encodeName(url.toLocalFile()).toStdString() == ownFile;
+        }
         const QString scheme = url.scheme().toLower();
         const bool web = scheme == "http" || scheme == "https";
         if (isMainFrame) {
-            if (web && type == NavigationTypeLinkClicked) ShellOpen(url.toString());
+            if (web && type == NavigationTypeLinkClicked && view_->OpenLink) view_->OpenLink(url);
             return false;
         }
         return web || scheme == "about" || scheme == "data";
     }
 
 private:
-    const std::string& ownFile_;
+    TDocumentView* view_;
 };
 
 // Writes all of data to fd; false with errno set when the system refuses.
@@ -70,7 +74,8 @@ bool WriteAll(int fd, const std::string& data) {
 }  // namespace
 
 TDocumentView::TDocumentView(QWidget* parent) : QWebEngineView(parent) {
-    auto* page = new TDocumentPage(tempFileName_, this);
+    OpenLink = [](const QUrl& url) { ShellOpen(url.toString()); };
+    auto* page = new TDocumentPage(this);
     QWebEngineSettings* s = page->settings();
     // Pages come from the web: their scripts stay off, and a document shown from a
     // local file may not reach other local files (which would otherwise be allowed
@@ -105,6 +110,7 @@ TDocumentView::TDocumentView(QWidget* parent) : QWebEngineView(parent) {
 }
 
 TDocumentView::~TDocumentView() {
+    if (auto* p = dynamic_cast<TDocumentPage*>(page())) p->Detach();
     if (!tempFileName_.empty()) ::unlink(tempFileName_.c_str());
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QWebEngineView>
+#include <functional>
 #include <string>
 
 class QFileDialog;
@@ -34,6 +35,10 @@ public:
     // Writes the shown document's bytes to path, replacing the file only once the
     // whole document is written. EProjError when nothing is shown or writing fails.
     void SaveDocument(const QString& path) const;
+
+    // Opens a web link the user clicked in the shown document; the desktop's browser
+    // unless replaced (tests replace it).
+    std::function<void(const QUrl&)> OpenLink;
 
 private:
     void CreateTempFile();

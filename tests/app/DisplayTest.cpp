@@ -10,6 +10,7 @@
 #include <QImage>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTreeWidget>
 #include <QWebEnginePage>
 #include <QWebEngineScript>
@@ -225,6 +226,35 @@ TEST(DocumentViewTest, WriteFailuresKeepTheShownDocument) {
 
     ASSERT_TRUE(QFile::remove(QString::fromStdString(path)));
     view.reset();
+}
+
+TEST(DocumentViewTest, ClickedLinksOpenOutsideTheView) {
+    THttpTestServer server;
+    server.Start();
+    TDocumentView view;
+    QList<QUrl> opened;
+    view.OpenLink = [&](const QUrl& url) { opened << url; };
+    view.resize(400, 300);
+    view.show();
+    const std::string link = server.Url("/status/200");
+    QSignalSpy loaded(&view, &QWebEngineView::loadFinished);
+    view.ShowHTML("<body style='margin:0'><a id=a href='" + link +
+                  "' style='display:block;width:400px;height:300px'>away</a></body>");
+    ASSERT_TRUE(WaitUntil([&] { return loaded.count() > 0; }));
+
+    // Clicks until the view has painted and takes input; the first one that lands counts.
+    QDeadlineTimer nextClick(0);
+    ASSERT_TRUE(WaitUntil([&] {
+        if (nextClick.hasExpired() && view.focusProxy()) {
+            QTest::mouseClick(view.focusProxy(), Qt::LeftButton, {}, QPoint(100, 100));
+            nextClick.setRemainingTime(250);
+        }
+        return !opened.isEmpty();
+    }));
+    EXPECT_EQ(opened.first(), QUrl(QString::fromStdString(link)));
+    EXPECT_EQ(view.url(), QUrl::fromLocalFile(QString::fromStdString(view.TempFileName())));
+    EXPECT_EQ(PlainText(view.page()), "away");
+    EXPECT_TRUE(server.Requests().empty());
 }
 
 TEST_F(DisplayTest, JoinFollowsTreeOrderOverItemsPresentInTheTree) {
