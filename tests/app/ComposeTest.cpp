@@ -163,12 +163,6 @@ TEST_F(ComposeTest, FrameRepeatsThePiecesForEveryBodyMarker) {
     EXPECT_EQ(Frame(d3, 1, pieces), "");
 }
 
-TEST_F(ComposeTest, BodyMarkerOfAPieceIsTheNodesOwnBody) {
-    AddTemplate("DEFAULT", "CONCAT2", "<<#BODY#>>");
-    EXPECT_EQ(Node(d3, 1, kKindConcat2), "[<body one>");
-    EXPECT_EQ(Node(d3, 2, kKindConcat2), "[<>");
-}
-
 TEST_F(ComposeTest, JoinComposesEveryPieceThroughItsOwnTemplate) {
     AddTemplate("DEFAULT", "CONCAT2", "(<#TITLE#>:<#BODY#>)");
     AddTemplate("ALPHA", "CONCAT2", "[<# title #>|<#NODE_ID#>|<#x");
@@ -209,25 +203,6 @@ TEST_F(ComposeTest, BytesPassUnchanged) {
     for (size_t i = 0; i < big.size(); i += 7) expected += big.substr(i + 3, 4);
     EXPECT_EQ(Node(d3, 2), expected);
     Exec("UPDATE NODE SET BODY=NULL WHERE NODE_ID=2");
-}
-
-TEST_F(ComposeTest, NodesWithoutRowWriteNothing) {
-    AddTemplate("DEFAULT", "DEFAULT", "doc <#TITLE#>");
-    std::string out = "kept";
-    EXPECT_FALSE(ComposeNode(d3, 0, kKindDefault, out));
-    EXPECT_FALSE(ComposeNode(d3, 999, kKindDefault, out));
-    EXPECT_EQ(out, "kept");
-}
-
-TEST(ComposeTemplateTest, MemoryRowsAndValuesThatAreNull) {
-    TMemoryRow row;
-    row.Columns = {{"TITLE", false, "T"}, {"HEAD", true, "ignored"}, {"Mixed", false, "m"}};
-    std::string out;
-    ComposeTemplate(out, "<#TITLE#><#HEAD#><#Mixed#><#MIXED#>", nullptr, row, 3);
-    EXPECT_EQ(out, "Tm");
-    out.clear();
-    ComposeTemplate(out, "<#TITLE#><#HEAD#><#Mixed#><# mixed#>", nullptr, row, 1);
-    EXPECT_EQ(out, "Tmm");
 }
 
 }  // namespace
