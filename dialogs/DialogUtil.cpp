@@ -6,7 +6,6 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QScreen>
-#include <QStringDecoder>
 #include <QUrl>
 #include <QWidget>
 
@@ -60,12 +59,3 @@ void CenterOnScreen(QWidget* widget) {
     widget->move(frame.topLeft());
 }
 
-// The log pane needs the very same conversion and defines it too; kept weak here so a
-// program that links both libraries gets one definition instead of a duplicate symbol.
-__attribute__((weak)) QString BytesToQString(const std::string& bytes) {
-    QStringDecoder utf8(QStringDecoder::Utf8,
-                        QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
-    QString text = utf8(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
-    if (!utf8.hasError()) return text;
-    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
-}

@@ -9,6 +9,8 @@
 #include <exception>
 #include <string>
 
+#include "logging/QtText.h"
+
 class QWidget;
 
 // The application's icon, in every size it is drawn at (resource ":/wayfolio/icons/").
@@ -33,9 +35,6 @@ void ShowCurrentException(QWidget* parent);
 // when it has none yet).
 void CenterOnScreen(QWidget* widget);
 
-// Stored text is raw bytes; widgets take QString. Bytes that are valid UTF-8 decode as
-// UTF-8, any others as Latin-1.
-QString BytesToQString(const std::string& bytes);
 
 // Owns a dialog for one command and deletes it on every path. The pointer is guarded:
 // when the parent goes first and takes the dialog with it, nothing is deleted twice.

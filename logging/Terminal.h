@@ -16,10 +16,10 @@
 #include <mutex>
 #include <string>
 
+#include "logging/QtText.h"
+
 class TTerminal;
 
-// Log bytes as text for display: valid UTF-8 decodes as UTF-8, anything else as Latin-1.
-QString BytesToQString(const std::string& bytes);
 
 // A string of n blanks; empty for n <= 0.
 QString Spaces(int n);

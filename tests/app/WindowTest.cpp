@@ -187,6 +187,26 @@ TEST_F(WindowTest, ConnectFailuresLeaveOnlyTheRootAndExpandingRetriesSilently) {
     EXPECT_EQ(Captions(Top(2)), (QStringList{"Child 20", "Shared 21"}));
 }
 
+TEST_F(WindowTest, ASchemaWithoutTitlesIsReportedByName) {
+    db_->RunIsql("ALTER TABLE NODE DROP TITLE;");
+    try {
+        form_->FormShow();
+        FAIL();
+    } catch (const EDatabaseError& e) {
+        EXPECT_NE(std::string(e.what()).find("TITLE"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(form_->RootItem()->childCount(), 0);
+}
+
+TEST_F(WindowTest, TitlesWithQuotesAndNonAsciiBytesShowAsStored) {
+    db_->RunIsql("UPDATE NODE SET TITLE = 'O''Hara \"" + std::string("caf\xC3\xA9") +
+                 "\"' WHERE NODE_ID = 11;"
+                 "UPDATE NODE SET TITLE = 'Z" + std::string("\xFC") + "rich' WHERE NODE_ID = 12;");
+    form_->FormShow();
+    EXPECT_EQ(Top(2)->text(0), QString::fromUtf8("O'Hara \"caf\xC3\xA9\""));
+    EXPECT_EQ(Top(0)->text(0), QString::fromLatin1("Z\xFCrich"));  // not UTF-8: shown as Latin-1
+}
+
 TEST_F(WindowTest, MenusCarryTheActionsWithShortcutsAndHintsReachTheStatusBar) {
     EXPECT_EQ(form_->ReloadNodeAction->shortcut(), QKeySequence("Ctrl+R"));
     EXPECT_EQ(form_->StopAction->shortcut(), QKeySequence(Qt::Key_Escape));
