@@ -172,7 +172,8 @@ void TQuery::Prepare() {
     });
 }
 
-void TQuery::BuildInput(fb::MetadataPtr& meta, std::vector<unsigned char>& buffer) {
+void TQuery::PrepareInput(fb::MetadataPtr& meta, std::vector<unsigned char>& buffer) {
+    Prepare();
     fb::TStatus st;
     fb::MetadataPtr original(stmt_->getInputMetadata(&st));
     const unsigned count = original->getCount(&st);
@@ -238,10 +239,9 @@ void TQuery::BuildInput(fb::MetadataPtr& meta, std::vector<unsigned char>& buffe
 void TQuery::ExecQuery() {
     Close();
     fb::Guard([&] {
-        Prepare();
         fb::MetadataPtr inMeta;
         std::vector<unsigned char> inBuf;
-        BuildInput(inMeta, inBuf);
+        PrepareInput(inMeta, inBuf);
         fb::TStatus st;
         row_.assign(outMeta_->getMessageLength(&st), 0);
         cursor_.reset(stmt_->openCursor(&st, tr_.Handle(), inMeta.get(), inBuf.data(),
@@ -278,10 +278,9 @@ void TQuery::Close() {
 void TQuery::ExecSQL() {
     Close();
     fb::Guard([&] {
-        Prepare();
         fb::MetadataPtr inMeta;
         std::vector<unsigned char> inBuf;
-        BuildInput(inMeta, inBuf);
+        PrepareInput(inMeta, inBuf);
         fb::TStatus st;
         std::vector<unsigned char> out(outMeta_->getMessageLength(&st), 0);
         stmt_->execute(&st, tr_.Handle(), inMeta.get(), inBuf.data(),

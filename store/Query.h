@@ -62,7 +62,9 @@ private:
     };
 
     void Prepare();
-    void BuildInput(fb::MetadataPtr& meta, std::vector<unsigned char>& buffer);
+    // Prepares the statement when needed and builds the input message from the
+    // bound values (blobs are written here).
+    void PrepareInput(fb::MetadataPtr& meta, std::vector<unsigned char>& buffer);
     std::vector<TParamValue*> Bound(std::string_view name);
     const unsigned char* Column(int index, unsigned& type) const;
     void CheckRow(int index) const;

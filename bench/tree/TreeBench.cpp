@@ -51,11 +51,7 @@ SET TERM ; ^
 void BM_ReadChildren(benchmark::State& state) {
     TDatabase db;
     TTransaction tr(db);
-    db.DatabaseName = Database().Path();
-    db.SQLDialect = 3;
-    db.SetDefaultTransaction(&tr);
-    db.AfterConnect = [&](TDatabase&) { tr.StartTransaction(); };
-    db.Open();
+    Database().Connect(db, tr);
     for (auto _ : state) {
         auto children = ReadChildren(db, 1);
         if (children.size() != kChildren) state.SkipWithError("wrong child count");

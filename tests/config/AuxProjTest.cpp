@@ -8,15 +8,9 @@
 
 #include "config/AuxProj.h"
 #include "config/CmdLine.h"
+#include "tests/support/TempDatabase.h"
 
 namespace {
-
-std::string ReadFile(const std::string& name) {
-    std::ifstream in(name, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 TEST(IniStoreTest, FileRulesLineEndsCommentsAndNoTrimming) {
     const TIniStore ini = TIniStore::FromText(
@@ -100,12 +94,12 @@ TEST_F(ProjIniTest, SaveWritesTheStoreAndShutDownSavesOnlyWhenAsked) {
     PutIniText("Interbase", "User", "b");
     ProjIniAutoSave = false;
     ProjIniDone();
-    EXPECT_EQ(ReadFile("w.ini"), "; comment\n[Interbase]\nUser=a\n");
+    EXPECT_EQ(ReadWholeFile("w.ini"), "; comment\n[Interbase]\nUser=a\n");
 
     ProjIniInit();
     PutIniText("Interbase", "User", "c");
     SaveIni();
-    EXPECT_EQ(ReadFile("w.ini"), "[Interbase]\r\nUser=c\r\n\r\n");
+    EXPECT_EQ(ReadWholeFile("w.ini"), "[Interbase]\r\nUser=c\r\n\r\n");
 }
 
 TEST_F(ProjIniTest, EmptySwitchValueLoadsNothingAndSavingFails) {

@@ -51,11 +51,7 @@ TEST(ConnectionTest, LowerDatabaseDialectWinsAndCloseCommits) {
     {
         TDatabase db;
         TTransaction tr(db);
-        db.DatabaseName = file.Path();
-        db.SQLDialect = 3;
-        db.SetDefaultTransaction(&tr);
-        db.AfterConnect = [&](TDatabase&) { tr.StartTransaction(); };
-        db.Open();
+        file.Connect(db, tr);
         EXPECT_EQ(db.EffectiveDialect(), 3);
         TQuery q(db);
         q.SetSQL("INSERT INTO T VALUES (7)\r\n");
@@ -65,11 +61,7 @@ TEST(ConnectionTest, LowerDatabaseDialectWinsAndCloseCommits) {
     }
     TDatabase db;
     TTransaction tr(db);
-    db.DatabaseName = file.Path();
-    db.SQLDialect = 3;
-    db.SetDefaultTransaction(&tr);
-    db.AfterConnect = [&](TDatabase&) { tr.StartTransaction(); };
-    db.Open();
+    file.Connect(db, tr);
     TQuery q(db);
     q.SetSQL("SELECT COUNT(*) AS C FROM T\r\n");
     q.ExecQuery();

@@ -13,14 +13,7 @@ protected:
         delete db_;
         db_ = nullptr;
     }
-    void SetUp() override {
-        conn.DatabaseName = db_->Path();
-        conn.SQLDialect = 3;
-        conn.SetParam("user_name", "SYSDBA");
-        conn.SetDefaultTransaction(&tr);
-        conn.AfterConnect = [this](TDatabase&) { tr.StartTransaction(); };
-        conn.Open();
-    }
+    void SetUp() override { db_->Connect(conn, tr); }
 
     int InsertNode(const std::string& title, const std::string& origId) {
         TQuery q(conn);
@@ -127,14 +120,9 @@ TEST_F(QueryTest, ALockedRowFailsAtOnce) {
     const int id = InsertNode("locked", "locked");
     TDatabase other;
     TTransaction otherTr(other);
-    other.DatabaseName = db_->Path();
-    other.SQLDialect = 3;
-    other.SetParam("user_name", "SYSDBA");
-    other.SetDefaultTransaction(&otherTr);
-    other.AfterConnect = [&](TDatabase&) { otherTr.StartTransaction(); };
     // The embedded engine shares the file within one process, so a second
     // connection can hold the row.
-    other.Open();
+    db_->Connect(other, otherTr);
     TQuery hold(other);
     hold.SetSQL(Statements::WithId("UPDATE NODE SET TITLE='held' WHERE NODE_ID=%d\r\n", id));
     hold.ExecSQL();

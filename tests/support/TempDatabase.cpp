@@ -9,6 +9,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "store/Database.h"
+
 namespace fs = std::filesystem;
 
 std::string SourceDir() {
@@ -64,4 +66,20 @@ void TTempDatabase::RunIsql(const std::string& sql) const {
     int status = 0;
     const std::string out = RunScript(script, status);
     ASSERT_EQ(status, 0) << out;
+}
+
+void TTempDatabase::Connect(TDatabase& db, TTransaction& tr) const {
+    db.DatabaseName = path_;
+    db.SQLDialect = 3;
+    db.SetParam("user_name", "SYSDBA");
+    db.SetDefaultTransaction(&tr);
+    db.AfterConnect = [&tr](TDatabase&) { tr.StartTransaction(); };
+    db.Open();
+}
+
+std::string ReadWholeFile(const std::string& name) {
+    std::ifstream in(name, std::ios::binary);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
 }

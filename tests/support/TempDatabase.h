@@ -4,6 +4,9 @@
 
 #include <string>
 
+class TDatabase;
+class TTransaction;
+
 class TTempDatabase {
 public:
     // Creates the schema; the templates and the demo rows on request.
@@ -17,6 +20,9 @@ public:
     // Runs SQL through isql-fb against the database (statements end with ";").
     // Fails the current test when isql-fb reports an error.
     void RunIsql(const std::string& sql) const;
+    // Opens db on this database (dialect 3, user SYSDBA) with tr as its default
+    // transaction, started on every connect.
+    void Connect(TDatabase& db, TTransaction& tr) const;
 
 private:
     std::string folder_;
@@ -25,3 +31,6 @@ private:
 
 // The project's source folder (for db/, samples/ ...).
 std::string SourceDir();
+
+// A whole file's bytes; empty when it cannot be read.
+std::string ReadWholeFile(const std::string& name);
