@@ -188,6 +188,19 @@ TEST_F(DisplayTest, ShowingRewritesTheFileAndTheViewFollowsIt) {
     EXPECT_NE(ReadFile(path).find("Alpha"), std::string::npos);
 }
 
+TEST_F(DisplayTest, EnterAndDoubleClickShowTheSelectedDocument) {
+    form_->Nodes->setCurrentItem(Top(1));  // Beta
+    for (const auto modifier : {Qt::ShiftModifier, Qt::ControlModifier, Qt::AltModifier})
+        QTest::keyClick(form_->Nodes, Qt::Key_Return, modifier);
+    EXPECT_FALSE(form_->HTML->HasDocument());
+    ASSERT_TRUE(ShowAndWait([&] { QTest::keyClick(form_->Nodes, Qt::Key_Return); }));
+    EXPECT_NE(form_->HTML->Document().find("Beta|beta body"), std::string::npos);
+
+    form_->Nodes->setCurrentItem(Top(0));  // Gamma
+    ASSERT_TRUE(ShowAndWait([&] { emit form_->Nodes->itemDoubleClicked(Top(0), 0); }));
+    EXPECT_NE(form_->HTML->Document().find("Gamma|"), std::string::npos);
+}
+
 TEST(DocumentViewTest, WriteFailuresKeepTheShownDocument) {
     // A temporary folder that cannot take the file: the view starts without one and
     // showing reports the folder; once the folder is usable, showing works.
