@@ -351,6 +351,12 @@ void TForm1::showEvent(QShowEvent* event) {
     QTimer::singleShot(0, this, [this] { Guarded([this] { FormShow(); }); });
 }
 
+void TForm1::closeEvent(QCloseEvent* event) {
+    // A reload run may be going on below this event; closing the window ends it.
+    StopFlag = true;
+    QMainWindow::closeEvent(event);
+}
+
 void TForm1::FormShow() {
     Log->SetMaxLines(GetIniNumber("Interbase", "MaxLines", Log->MaxLines()));
     std::string logFile = GetIniText("Interbase", "LogFile", Logger->LogFile());
