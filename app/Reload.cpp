@@ -89,6 +89,7 @@ void TReloadEngine::CommitRetaining() {
     TTransaction* tr = db_.DefaultTransaction();
     if (!tr) throw EDatabaseError("The database has no default transaction");
     tr->CommitRetaining();
+    ++progress_.Commits;
 }
 
 void TReloadEngine::ReportAndProcessMessages() {

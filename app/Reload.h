@@ -29,6 +29,7 @@ struct TReloadProgress {
     int FailedDownloads = 0;  // requests that delivered no page
     int Links = 0;            // links stored (new or with their order rewritten)
     int Errors = 0;           // errors below the start document, logged on channel 3
+    int Commits = 0;          // commits retaining, one after every write
 };
 
 // What the engine needs from whoever runs it.
