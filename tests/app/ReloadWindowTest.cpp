@@ -117,9 +117,15 @@ TEST_F(ReloadWindowTest, BranchActionsWalkTheBranchAndStopEndsThem) {
     ASSERT_EQ(Captions(Top(0)), (QStringList{"One", "Two"}));
     EXPECT_EQ(Captions(Top(0)->child(0)), QStringList{"Loading..."});
 
+    // Closing the window during a run stops it too.
+    DuringRun([&] { form_->close(); });
+    form_->ReloadChildrenAction->trigger();
+    EXPECT_EQ(server_.Requests().size(), 6u);
+    form_->show();
+
     // Only the start document, whose content the branch actions leave alone, is empty.
     form_->ReloadChilderEmptyAction->trigger();
-    EXPECT_EQ(server_.Requests().size(), 6u);
+    EXPECT_EQ(server_.Requests().size(), 7u);
     EXPECT_EQ(server_.Requests().back().Path, "/site/X_viewLocation_Top.html");
 }
 
