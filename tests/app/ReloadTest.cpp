@@ -205,10 +205,11 @@ protected:
 };
 
 TEST_F(ReloadTest, BranchWalksEachDocumentOnceAndTheStartAgainWhenLinkedBack) {
-    // A -> B, C; B -> D; C -> D (D has two parents); D -> B (its parent) and A (the start).
+    // A -> B, C; B -> D; C -> D (D has two parents) and C itself; D -> B (its parent)
+    // and A (the start).
     site_->Location("A", {"B", "C"});
     site_->Location("B", {"D"});
-    site_->Location("C", {"D"});
+    site_->Location("C", {"D", "C"});
     site_->Location("D", {"B", "A"});
     const int a = AddTop("A");
 
@@ -216,7 +217,7 @@ TEST_F(ReloadTest, BranchWalksEachDocumentOnceAndTheStartAgainWhenLinkedBack) {
 
     EXPECT_EQ(Children("A"), (std::vector<std::string>{"B:2", "C:3"}));
     EXPECT_EQ(Children("B"), std::vector<std::string>{"D:2"});
-    EXPECT_EQ(Children("C"), std::vector<std::string>{"D:2"});
+    EXPECT_EQ(Children("C"), (std::vector<std::string>{"D:2", "C:3"}));
     EXPECT_EQ(Children("D"), (std::vector<std::string>{"B:2", "A:3"}));
     // D is walked under the first parent only; B is not walked again from D; the
     // start document is walked once more as D's child, this time with its content.
