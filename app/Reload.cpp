@@ -1,6 +1,7 @@
 #include "app/Reload.h"
 
 #include <array>
+#include <chrono>
 #include <utility>
 #include <vector>
 
@@ -88,8 +89,11 @@ TQuery& TReloadEngine::Statement(int which) {
 void TReloadEngine::CommitRetaining() {
     TTransaction* tr = db_.DefaultTransaction();
     if (!tr) throw EDatabaseError("The database has no default transaction");
+    const auto start = std::chrono::steady_clock::now();
     tr->CommitRetaining();
     ++progress_.Commits;
+    progress_.CommitSeconds +=
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 void TReloadEngine::ReportAndProcessMessages() {

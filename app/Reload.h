@@ -24,12 +24,13 @@ extern bool StopFlag;
 
 // What a run counted so far.
 struct TReloadProgress {
-    int Documents = 0;        // documents walked (downloaded or not)
-    int Downloads = 0;        // pages requested
-    int FailedDownloads = 0;  // requests that delivered no page
-    int Links = 0;            // links stored (new or with their order rewritten)
-    int Errors = 0;           // errors below the start document, logged on channel 3
-    int Commits = 0;          // commits retaining, one after every write
+    int Documents = 0;         // documents walked (downloaded or not)
+    int Downloads = 0;         // pages requested
+    int FailedDownloads = 0;   // requests that delivered no page
+    int Links = 0;             // links stored (new or with their order rewritten)
+    int Errors = 0;            // errors below the start document, logged on channel 3
+    int Commits = 0;           // commits retaining, one after every write
+    double CommitSeconds = 0;  // time those commits took (the disk's share of a run)
 };
 
 // What the engine needs from whoever runs it.
