@@ -403,9 +403,6 @@ bool TForm1::event(QEvent* event) {
         ShowHint(static_cast<QStatusTipEvent*>(event)->tip());
         return true;
     }
-    // A reload run keeps the program going until it returns; closing the window
-    // during a run stops it, or the program would go on gathering unseen.
-    if (event->type() == QEvent::Close) StopFlag = true;
     return QMainWindow::event(event);
 }
 
