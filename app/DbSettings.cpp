@@ -3,7 +3,9 @@
 #include "config/AuxProj.h"
 #include "store/Database.h"
 
-std::string DefaultDatabaseName() { return ExeDir() + "DATA/WAYFOLIO.GDB"; }
+std::string DefaultDatabaseName() {
+    return ExeDir() + "DATA/WAYFOLIO.GDB";
+}
 
 void ApplyDbSettings(TDatabase& db) {
     db.DatabaseName = GetIniText("Interbase", "DatabaseName", DefaultDatabaseName());

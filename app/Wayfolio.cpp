@@ -20,7 +20,8 @@ public:
             return QApplication::notify(receiver, event);
         } catch (const EAbort&) {
         } catch (const std::exception& e) {
-            QMessageBox::critical(activeWindow(), applicationName(), QString::fromLocal8Bit(e.what()));
+            QMessageBox::critical(activeWindow(), applicationName(),
+                                  QString::fromLocal8Bit(e.what()));
         } catch (...) {
             QMessageBox::critical(activeWindow(), applicationName(), "Unknown error");
         }

@@ -82,7 +82,8 @@ TIniStore TIniStore::FromText(const std::string& text) {
     size_t pos = 0;
     while (pos < text.size()) {
         size_t end = text.find_first_of("\r\n", pos);
-        std::string line = text.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
+        std::string line =
+            text.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
         if (end == std::string::npos)
             pos = text.size();
         else if (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n')
@@ -226,8 +227,7 @@ void ProjIniDone() {
     ProjIni.reset();
 }
 
-std::string GetIniText(const std::string& section, const std::string& key,
-                       const std::string& def) {
+std::string GetIniText(const std::string& section, const std::string& key, const std::string& def) {
     return Store().GetText(section, key, def);
 }
 
@@ -243,7 +243,9 @@ void PutIniText(const std::string& section, const std::string& key, const std::s
     Store().PutText(section, key, value);
 }
 
-void SaveIni() { Store().SaveToFile(ProjIniName); }
+void SaveIni() {
+    Store().SaveToFile(ProjIniName);
+}
 
 int CheckShellExecute(int code) {
     if (code > 32) return code;

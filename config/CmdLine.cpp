@@ -25,7 +25,9 @@ std::string Lower(std::string s) {
     return s;
 }
 
-bool IsSwitch(const std::string& p) { return !p.empty() && (p[0] == '-' || p[0] == '/'); }
+bool IsSwitch(const std::string& p) {
+    return !p.empty() && (p[0] == '-' || p[0] == '/');
+}
 }  // namespace
 
 void SetParams(int argc, const char* const* argv) {
@@ -40,7 +42,9 @@ void SetParams(std::vector<std::string> params) {
     SwitchIndex = 1;
 }
 
-int ParamCount() { return static_cast<int>(Params().size()) - 1; }
+int ParamCount() {
+    return static_cast<int>(Params().size()) - 1;
+}
 
 std::string ParamStr(int index) {
     if (index < 0 || index > ParamCount()) return {};

@@ -58,4 +58,3 @@ void CenterOnScreen(QWidget* widget) {
     frame.moveCenter(screen->availableGeometry().center());
     widget->move(frame.topLeft());
 }
-

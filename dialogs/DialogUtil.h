@@ -35,7 +35,6 @@ void ShowCurrentException(QWidget* parent);
 // when it has none yet).
 void CenterOnScreen(QWidget* widget);
 
-
 // Owns a dialog for one command and deletes it on every path. The pointer is guarded:
 // when the parent goes first and takes the dialog with it, nothing is deleted twice.
 template <class T>

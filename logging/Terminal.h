@@ -20,7 +20,6 @@
 
 class TTerminal;
 
-
 // A string of n blanks; empty for n <= 0.
 QString Spaces(int n);
 

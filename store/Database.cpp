@@ -110,7 +110,8 @@ void TDatabase::Open() {
 
     fb::Guard([&] {
         fb::TStatus st;
-        fb::XpbBuilderPtr dpb(fb::Util()->getXpbBuilder(&st, Firebird::IXpbBuilder::DPB, nullptr, 0));
+        fb::XpbBuilderPtr dpb(
+            fb::Util()->getXpbBuilder(&st, Firebird::IXpbBuilder::DPB, nullptr, 0));
         for (const auto& p : params_) {
             if (p.first == "user_name")
                 dpb->insertString(&st, isc_dpb_user_name, p.second.c_str());

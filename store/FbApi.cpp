@@ -9,11 +9,15 @@ Firebird::IMaster* Master() {
     return master;
 }
 
-Firebird::IUtil* Util() { return Master()->getUtilInterface(); }
+Firebird::IUtil* Util() {
+    return Master()->getUtilInterface();
+}
 
 TStatus::TStatus() : status_(Master()->getStatus()), wrapper_(status_) {}
 
-TStatus::~TStatus() { wrapper_.dispose(); }
+TStatus::~TStatus() {
+    wrapper_.dispose();
+}
 
 void Rethrow(const Firebird::FbException& e) {
     char buf[2048];
@@ -25,8 +29,9 @@ void Rethrow(const Firebird::FbException& e) {
     // The embedded engine locks the file for one process; say plainly what to do.
     if (message.find("already opened with engine instance") != std::string::npos ||
         message.find("Database already opened") != std::string::npos)
-        message += "\nThe database file is in use by another program. Close it there, or share the "
-                   "database through a Firebird server (DatabaseName = host:/path/file.fdb).";
+        message +=
+            "\nThe database file is in use by another program. Close it there, or share the "
+            "database through a Firebird server (DatabaseName = host:/path/file.fdb).";
     throw EDatabaseError(message, code);
 }
 

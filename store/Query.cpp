@@ -66,7 +66,9 @@ std::string TranslateParams(const std::string& sql, std::vector<std::string>& na
     return out;
 }
 
-bool IsTextType(unsigned type) { return type == SQL_TEXT || type == SQL_VARYING; }
+bool IsTextType(unsigned type) {
+    return type == SQL_TEXT || type == SQL_VARYING;
+}
 
 std::string FormatScaled(ISC_INT64 value, int scale) {
     if (scale >= 0) {
@@ -75,8 +77,8 @@ std::string FormatScaled(ISC_INT64 value, int scale) {
         return s;
     }
     const bool negative = value < 0;
-    unsigned long long magnitude =
-        negative ? 0ULL - static_cast<unsigned long long>(value) : static_cast<unsigned long long>(value);
+    unsigned long long magnitude = negative ? 0ULL - static_cast<unsigned long long>(value)
+                                            : static_cast<unsigned long long>(value);
     std::string digits = std::to_string(magnitude);
     const size_t places = static_cast<size_t>(-scale);
     if (digits.size() <= places) digits.insert(0, places - digits.size() + 1, '0');
@@ -102,10 +104,12 @@ std::string FormatTime(ISC_TIME time) {
 
 }  // namespace
 
-TQuery::TQuery(TDatabase& db) : TQuery(db, [&db]() -> TTransaction& {
-    if (!db.DefaultTransaction()) throw EDatabaseError("The database has no default transaction");
-    return *db.DefaultTransaction();
-}()) {}
+TQuery::TQuery(TDatabase& db)
+    : TQuery(db, [&db]() -> TTransaction& {
+          if (!db.DefaultTransaction())
+              throw EDatabaseError("The database has no default transaction");
+          return *db.DefaultTransaction();
+      }()) {}
 
 TQuery::TQuery(TDatabase& db, TTransaction& tr) : db_(db), tr_(tr) {}
 
@@ -178,8 +182,8 @@ void TQuery::PrepareInput(fb::MetadataPtr& meta, std::vector<unsigned char>& buf
     fb::MetadataPtr original(stmt_->getInputMetadata(&st));
     const unsigned count = original->getCount(&st);
     if (count != values_.size())
-        throw EDatabaseError("Statement expects " + std::to_string(count) + " parameters, the text names " +
-                             std::to_string(values_.size()));
+        throw EDatabaseError("Statement expects " + std::to_string(count) +
+                             " parameters, the text names " + std::to_string(values_.size()));
     fb::MetadataBuilderPtr builder(original->getBuilder(&st));
     std::vector<bool> sendNull(count, false);
     for (unsigned i = 0; i < count; ++i) {
@@ -194,7 +198,8 @@ void TQuery::PrepareInput(fb::MetadataPtr& meta, std::vector<unsigned char>& buf
         } else if (v.kind == TParamValue::kText && (IsTextType(type) || !v.text.empty())) {
             builder->setType(&st, i, SQL_VARYING + 1);
             builder->setLength(&st, i, static_cast<unsigned>(std::max<size_t>(v.text.size(), 1)));
-            if (!IsTextType(type)) builder->setCharSet(&st, i, 0);  // character set NONE: bytes as they are
+            if (!IsTextType(type))
+                builder->setCharSet(&st, i, 0);  // character set NONE: bytes as they are
         } else {
             sendNull[i] = true;  // unbound, NULL, or an empty text for a non-text column
         }
@@ -244,8 +249,8 @@ void TQuery::ExecQuery() {
         PrepareInput(inMeta, inBuf);
         fb::TStatus st;
         row_.assign(outMeta_->getMessageLength(&st), 0);
-        cursor_.reset(stmt_->openCursor(&st, tr_.Handle(), inMeta.get(), inBuf.data(),
-                                        outMeta_.get(), 0));
+        cursor_.reset(
+            stmt_->openCursor(&st, tr_.Handle(), inMeta.get(), inBuf.data(), outMeta_.get(), 0));
         eof_ = false;
     });
     Next();
@@ -289,7 +294,9 @@ void TQuery::ExecSQL() {
     });
 }
 
-int TQuery::FieldCount() const { return static_cast<int>(columnNames_.size()); }
+int TQuery::FieldCount() const {
+    return static_cast<int>(columnNames_.size());
+}
 
 std::string TQuery::FieldName(int index) const {
     if (index < 0 || index >= FieldCount()) return {};
@@ -408,7 +415,8 @@ std::string TQuery::AsText(int index) const {
                 return text;
             }
             default:
-                throw EDatabaseError("Column \"" + FieldName(index) + "\" has a type that cannot be read as text");
+                throw EDatabaseError("Column \"" + FieldName(index) +
+                                     "\" has a type that cannot be read as text");
         }
     });
 }

@@ -72,7 +72,7 @@ private:
     TDatabase& db_;
     TTransaction& tr_;
     std::string sql_;
-    std::string preparedSql_;  // the text sent to the server (":Name" replaced by "?")
+    std::string preparedSql_;              // the text sent to the server (":Name" replaced by "?")
     std::vector<std::string> paramNames_;  // one per "?", upper-cased
     std::vector<TParamValue> values_;      // one per "?"
     fb::StatementPtr stmt_;

@@ -27,7 +27,8 @@ DECLARE I INTEGER = 0;
 BEGIN
   INSERT INTO NODE (NODE_ID, TITLE, ORIG_ID, GUIDE_TYPE) VALUES (1, 'Big', 'big', 'EZTRIP');
   INSERT INTO MASTER_DETAIL VALUES (0, 1, 1);
-  WHILE (I < )" + std::to_string(kChildren) + R"() DO
+  WHILE (I < )" + std::to_string(kChildren) +
+                   R"() DO
   BEGIN
     INSERT INTO NODE (NODE_ID, TITLE, ORIG_ID, GUIDE_TYPE)
       VALUES (100 + :I, 'Child ' || :I, 'c' || :I, 'EZTRIP');

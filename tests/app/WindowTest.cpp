@@ -201,7 +201,8 @@ TEST_F(WindowTest, ASchemaWithoutTitlesIsReportedByName) {
 TEST_F(WindowTest, TitlesWithQuotesAndNonAsciiBytesShowAsStored) {
     db_->RunIsql("UPDATE NODE SET TITLE = 'O''Hara \"" + std::string("caf\xC3\xA9") +
                  "\"' WHERE NODE_ID = 11;"
-                 "UPDATE NODE SET TITLE = 'Z" + std::string("\xFC") + "rich' WHERE NODE_ID = 12;");
+                 "UPDATE NODE SET TITLE = 'Z" +
+                 std::string("\xFC") + "rich' WHERE NODE_ID = 12;");
     form_->FormShow();
     EXPECT_EQ(Top(2)->text(0), QString::fromUtf8("O'Hara \"caf\xC3\xA9\""));
     EXPECT_EQ(Top(0)->text(0), QString::fromLatin1("Z\xFCrich"));  // not UTF-8: shown as Latin-1
@@ -213,13 +214,15 @@ TEST_F(WindowTest, MenusCarryTheActionsWithShortcutsAndHintsReachTheStatusBar) {
     EXPECT_EQ(form_->DeleteNodeAction->shortcut(), QKeySequence(Qt::Key_Delete));
     QStringList popup;
     for (QAction* a : form_->PopupMenu1->actions()) popup << (a->isSeparator() ? "-" : a->text());
-    EXPECT_EQ(popup, (QStringList{"Goto web", "-", "Toggle node", "Select branch", "Unselect branch",
-                                  "-", "Reload document", "Load branch documents (empty only)",
-                                  "Reload branch documents", "Delete node"}));
+    EXPECT_EQ(popup,
+              (QStringList{"Goto web", "-", "Toggle node", "Select branch", "Unselect branch", "-",
+                           "Reload document", "Load branch documents (empty only)",
+                           "Reload branch documents", "Delete node"}));
     form_->ShowHint("short|the long part");
     EXPECT_EQ(form_->StatusPanel1->text(), "the long part");
     form_->GotoWebAction->showStatusText(form_.get());
-    EXPECT_EQ(form_->StatusPanel1->text(), "Open page in browser from web, online connection required");
+    EXPECT_EQ(form_->StatusPanel1->text(),
+              "Open page in browser from web, online connection required");
 }
 
 TEST_F(WindowTest, SpaceKeyTogglesTheSelectedItem) {

@@ -51,7 +51,8 @@ TEST(IniStoreTest, PutReplacesOrAppendsAndAddsSectionsAtTheEnd) {
     ini.PutText("a", "K", "one");
     ini.PutText("A", "new", "v");
     ini.PutText("Interbase", "User", "bob");
-    EXPECT_EQ(ini.ToText(), "[A]\r\nk=one\r\nnew=v\r\n\r\n[B]\r\nx=2\r\n\r\n[Interbase]\r\nUser=bob\r\n\r\n");
+    EXPECT_EQ(ini.ToText(),
+              "[A]\r\nk=one\r\nnew=v\r\n\r\n[B]\r\nx=2\r\n\r\n[Interbase]\r\nUser=bob\r\n\r\n");
 }
 
 class ProjIniTest : public ::testing::Test {

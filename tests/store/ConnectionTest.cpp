@@ -110,7 +110,8 @@ TEST(ConnectionTest, ADatabaseHeldByAnotherProgramSaysSo) {
         db.Open();
         ADD_FAILURE() << "the second engine opened a file in use";
     } catch (const EDatabaseError& e) {
-        EXPECT_NE(std::string(e.what()).find("in use by another program"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("in use by another program"), std::string::npos)
+            << e.what();
     }
     close(toChild[1]);  // isql-fb ends at end of input
     int status = 0;

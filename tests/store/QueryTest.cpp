@@ -84,8 +84,9 @@ TEST_F(QueryTest, NullsReadAsEmptyAndZeroAndUnknownColumnsAreReported) {
 
 TEST_F(QueryTest, ParametersAreFoundOutsideQuotesOnlyAndMayRepeat) {
     TQuery q(conn);
-    q.SetSQL("SELECT ':NotAParam' AS A, CAST(:X AS INTEGER) + CAST(:x AS INTEGER) AS B "
-             "FROM RDB$DATABASE\r\n");
+    q.SetSQL(
+        "SELECT ':NotAParam' AS A, CAST(:X AS INTEGER) + CAST(:x AS INTEGER) AS B "
+        "FROM RDB$DATABASE\r\n");
     q.SetParam("X", 20);
     q.ExecQuery();
     EXPECT_EQ(q.AsText("A"), ":NotAParam");
