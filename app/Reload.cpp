@@ -46,6 +46,18 @@ struct TChildRow {
     bool HasBody = false;
 };
 
+// A title is only a label: one longer than its column is cut to fit rather than
+// failing the write and, with it, the rest of the page's links. The cut backs off
+// UTF-8 continuation bytes so that a UTF-8 title does not end in half a character.
+std::string FitTitle(const std::string& title) {
+    if (title.size() <= Statements::TitleBytes) return title;
+    size_t end = Statements::TitleBytes;
+    for (int i = 0; i < 3 && end > 0 && (static_cast<unsigned char>(title[end]) & 0xC0) == 0x80;
+         ++i)
+        --end;
+    return title.substr(0, end);
+}
+
 }  // namespace
 
 bool HasBody(const std::string& body) {
@@ -223,6 +235,7 @@ void TReloadEngine::StoreContent(const std::string& Title, const std::string& Bo
         if (row.AsText("READ_CONTENT") == "N") return;
         if (title.empty()) title = row.AsText("TITLE");
     }
+    title = FitTitle(title);
     TQuery& update = Statement(skUpdateContent);
     update.SetParam("NodeId", Handle.NodeId);
     update.SetParam("Title", title);
@@ -238,6 +251,13 @@ void TReloadEngine::StoreLink(bool First, const std::string& Title, const std::s
     if (!First && Handle.ParentId == 0) return;  // the start document's parent is not walked
     const int parentId = First ? Handle.NodeId : Handle.ParentId;
     const std::string& guide = Handle.GuideType.str();
+    // An address cannot be cut without breaking it: such a link is reported and
+    // skipped, and the page's other links are still stored.
+    if (Url.size() > Statements::OrigUrlBytes || OrigId.size() > Statements::OrigIdBytes) {
+        host_.WriteLog(
+            3, "Link skipped, its address is too long to store: " + Url.substr(0, 200) + "...");
+        return;
+    }
 
     TQuery& find = Statement(skFindNode);
     find.SetParam("OrigId", OrigId);
@@ -245,7 +265,7 @@ void TReloadEngine::StoreLink(bool First, const std::string& Title, const std::s
     find.ExecQuery();
     if (find.Eof()) {
         TQuery& insert = Statement(skInsertNode);
-        insert.SetParam("Title", Title);
+        insert.SetParam("Title", FitTitle(Title));
         insert.SetParam("OrigUrl", Url);
         insert.SetParam("OrigId", OrigId);
         insert.SetParam("Guide", guide);

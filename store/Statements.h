@@ -59,6 +59,11 @@ inline constexpr std::string_view UpdateLinkOrder =
 
 inline constexpr std::string_view DeleteNode = "DELETE FROM NODE N WHERE N.NODE_ID=%d\r\n";
 
+// Sizes in bytes of NODE's bounded text columns (db/schema.sql).
+inline constexpr size_t TitleBytes = 1000;
+inline constexpr size_t OrigUrlBytes = 2000;
+inline constexpr size_t OrigIdBytes = 1000;
+
 // The statement text with its "%d" replaced by the node identifier in decimal.
 inline std::string WithId(std::string_view text, int nodeId) {
     std::string s(text);

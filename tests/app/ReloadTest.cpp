@@ -552,3 +552,27 @@ TEST_F(ReloadTest, BranchLargerThanAnyInListWorks) {
 }
 
 }  // namespace
+
+TEST_F(ReloadTest, OverlongLinkTextsAreCutAndOverlongAddressesSkippedWithoutLosingTheRest) {
+    std::string longTitle;
+    while (longTitle.size() < 3000) longTitle += "caf\xC3\xA9 ";  // UTF-8, two-byte letters
+    const std::string longName(2500, 'x');
+    site_->Set(TSite::Loc("Long"),
+               SamplePages::EzTripLocationPage(
+                   "Long", TSite::Loc("Long") + ".html",
+                   {{TSite::Loc("Wordy") + ".html", longTitle},
+                    {TSite::Loc(longName) + ".html", "Far away"},
+                    {TSite::Loc("Fine") + ".html", "Fine"}},
+                   "Body"));
+    const int top = AddTop("Long");
+    ASSERT_TRUE(Run(top, true, 0, true));
+
+    EXPECT_EQ(Children("Long"), (std::vector<std::string>{"Wordy:2", "Fine:4"}));
+    const std::string stored = Column(IdOf("Wordy"), "TITLE");
+    EXPECT_LE(stored.size(), 1000u);
+    EXPECT_GE(stored.size(), 997u);
+    EXPECT_EQ(stored, longTitle.substr(0, stored.size()));
+    EXPECT_NE(static_cast<unsigned char>(stored.back()), 0xC3);  // no half letter at the end
+    ASSERT_EQ(host_.Channel(3).size(), 1u);
+    EXPECT_NE(host_.Channel(3)[0].find("too long"), std::string::npos);
+}
