@@ -120,12 +120,7 @@ void BM_BranchReload(benchmark::State& state) {
         throw std::runtime_error("gfix failed");
     TDatabase db;
     TTransaction tr(db);
-    db.DatabaseName = temp.Path();
-    db.SQLDialect = 3;
-    db.SetParam("user_name", "SYSDBA");
-    db.SetDefaultTransaction(&tr);
-    db.AfterConnect = [&](TDatabase&) { tr.StartTransaction(); };
-    db.Open();
+    temp.Connect(db, tr);
     {
         TQuery q(db);
         q.SetSQL(

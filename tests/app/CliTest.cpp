@@ -185,12 +185,7 @@ TEST_F(CliTest, BranchReloadThenListAndShowWhatWasStored) {
     ASSERT_EQ(shown.Status, 0) << shown.Err;
     TDatabase db;
     TTransaction tr(db);
-    db.DatabaseName = temp_.Path();
-    db.SQLDialect = 3;
-    db.SetParam("user_name", "SYSDBA");
-    db.SetDefaultTransaction(&tr);
-    db.AfterConnect = [&](TDatabase&) { tr.StartTransaction(); };
-    db.Open();
+    temp_.Connect(db, tr);
     std::string expected;
     ASSERT_TRUE(ComposeNode(db, 12, kKindDefault, expected));
     db.Close();

@@ -35,12 +35,7 @@ INSERT INTO NODE (NODE_ID, TITLE, ORIG_ID, GUIDE_TYPE) VALUES (5, 'Quote', 'q', 
     }
 
     static void Connect(TDatabase& db, TTransaction& tr, int dialect) {
-        db.DatabaseName = db_->Path();
-        db.SQLDialect = dialect;
-        db.SetParam("user_name", "SYSDBA");
-        db.SetDefaultTransaction(&tr);
-        db.AfterConnect = [&tr](TDatabase&) { tr.StartTransaction(); };
-        db.Open();
+        db_->Connect(db, tr, dialect);
     }
 
     void Exec(const std::string& sql) {

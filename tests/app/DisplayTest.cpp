@@ -112,11 +112,7 @@ protected:
     void DeleteElsewhere(int nodeId) {
         TDatabase other;
         TTransaction tr(other);
-        other.DatabaseName = db_->Path();
-        other.SetParam("user_name", "SYSDBA");
-        other.SetDefaultTransaction(&tr);
-        other.AfterConnect = [&tr](TDatabase&) { tr.StartTransaction(); };
-        other.Open();
+        db_->Connect(other, tr);
         TQuery q(other);
         q.SetSQL("DELETE FROM NODE WHERE NODE_ID=" + std::to_string(nodeId));
         q.ExecSQL();

@@ -111,14 +111,7 @@ protected:
         db_.Close();
         StopFlag = false;
     }
-    void Connect() {
-        db_.DatabaseName = temp_.Path();
-        db_.SQLDialect = 3;
-        db_.SetParam("user_name", "SYSDBA");
-        db_.SetDefaultTransaction(&tr_);
-        db_.AfterConnect = [this](TDatabase&) { tr_.StartTransaction(); };
-        db_.Open();
-    }
+    void Connect() { temp_.Connect(db_, tr_); }
     void Sql(const std::string& text) {
         TQuery q(db_);
         q.SetSQL(text);
@@ -371,12 +364,7 @@ TEST_F(ReloadTest, ErrorsBelowTheStartAreLoggedOnChannelThreeAndTheWalkGoesOn) {
     // Another user holds the Locked row.
     TDatabase other;
     TTransaction otherTr(other);
-    other.DatabaseName = temp_.Path();
-    other.SQLDialect = 3;
-    other.SetParam("user_name", "SYSDBA");
-    other.SetDefaultTransaction(&otherTr);
-    other.AfterConnect = [&](TDatabase&) { otherTr.StartTransaction(); };
-    other.Open();
+    temp_.Connect(other, otherTr);
     TQuery hold(other);
     hold.SetSQL("UPDATE NODE SET TITLE='held' WHERE NODE_ID=" + std::to_string(locked));
     hold.ExecSQL();
@@ -558,12 +546,11 @@ TEST_F(ReloadTest, OverlongLinkTextsAreCutAndOverlongAddressesSkippedWithoutLosi
     while (longTitle.size() < 3000) longTitle += "caf\xC3\xA9 ";  // UTF-8, two-byte letters
     const std::string longName(2500, 'x');
     site_->Set(TSite::Loc("Long"),
-               SamplePages::EzTripLocationPage(
-                   "Long", TSite::Loc("Long") + ".html",
-                   {{TSite::Loc("Wordy") + ".html", longTitle},
-                    {TSite::Loc(longName) + ".html", "Far away"},
-                    {TSite::Loc("Fine") + ".html", "Fine"}},
-                   "Body"));
+               SamplePages::EzTripLocationPage("Long", TSite::Loc("Long") + ".html",
+                                               {{TSite::Loc("Wordy") + ".html", longTitle},
+                                                {TSite::Loc(longName) + ".html", "Far away"},
+                                                {TSite::Loc("Fine") + ".html", "Fine"}},
+                                               "Body"));
     const int top = AddTop("Long");
     ASSERT_TRUE(Run(top, true, 0, true));
 

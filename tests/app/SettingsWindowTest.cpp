@@ -12,6 +12,7 @@
 #include "dialogs/dg_Settings.h"
 #include "logging/Terminal.h"
 #include "tests/dialogs/ModalDriver.h"
+#include "tests/support/Files.h"
 #include "tests/support/TempDatabase.h"
 
 namespace {

@@ -8,7 +8,7 @@
 
 #include "config/AuxProj.h"
 #include "config/CmdLine.h"
-#include "tests/support/TempDatabase.h"
+#include "tests/support/Files.h"
 
 namespace {
 

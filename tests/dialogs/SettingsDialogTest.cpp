@@ -16,15 +16,9 @@
 #include "ModalDriver.h"
 #include "config/AuxProj.h"
 #include "dialogs/dg_Settings.h"
+#include "tests/support/Files.h"
 
 namespace {
-
-std::string ReadFile(const std::string& name) {
-    std::ifstream in(name, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 void WriteFile(const std::string& name, const std::string& text) {
     std::ofstream out(name, std::ios::binary | std::ios::trunc);
@@ -137,7 +131,7 @@ TEST_F(SettingsDialogTest, ShowsTheFileNotTheDefaultsAndCancelChangesNothing) {
         },
         false);
     EXPECT_FALSE(ok);
-    EXPECT_EQ(ReadFile(iniName_), text) << "the comment and the layout stay";
+    EXPECT_EQ(ReadWholeFile(iniName_), text) << "the comment and the layout stay";
     EXPECT_EQ(ProjIni->ToText(), before);
 }
 
@@ -154,7 +148,7 @@ TEST_F(SettingsDialogTest, OkWithoutChangesRewritesTheFileKeepingEveryValue) {
         "Password= with blanks \n"
         "Extra=kept\n");
     EXPECT_TRUE(Run({}, true));
-    EXPECT_EQ(ReadFile(iniName_),
+    EXPECT_EQ(ReadWholeFile(iniName_),
               "[Download]\r\n"
               "Proxy.Host=proxy.local\r\n"
               "\r\n"
@@ -185,7 +179,7 @@ TEST_F(SettingsDialogTest, TypedValuesAreStoredAsTypedInANewSectionAtTheEnd) {
         },
         true);
     EXPECT_TRUE(ok);
-    EXPECT_EQ(ReadFile(iniName_),
+    EXPECT_EQ(ReadWholeFile(iniName_),
               "[Download]\r\nReadTimeout=5000\r\n\r\n"
               "[Interbase]\r\nDatabaseName=\r\nUser= sysdba\r\nPassword=p=w\r\n"
               "CharSet=WIN1252\r\nSQLDialect=three\r\nMaxLines=1e3\r\n"
@@ -199,7 +193,7 @@ TEST_F(SettingsDialogTest, TypedValuesAreStoredAsTypedInANewSectionAtTheEnd) {
 TEST_F(SettingsDialogTest, FreshInstallationStoresEmptyValues) {
     ProjIni = std::make_unique<TIniStore>(TIniStore::FromFile(iniName_));  // no file yet
     EXPECT_TRUE(Run({}, true));
-    EXPECT_EQ(ReadFile(iniName_),
+    EXPECT_EQ(ReadWholeFile(iniName_),
               "[Interbase]\r\nDatabaseName=\r\nUser=\r\nPassword=\r\nCharSet=NONE\r\n"
               "SQLDialect=\r\nMaxLines=\r\nLogFile=\r\n\r\n");
 }

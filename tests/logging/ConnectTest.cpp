@@ -15,15 +15,9 @@
 #include <vector>
 
 #include "logging/Connect.h"
+#include "tests/support/Files.h"
 
 namespace {
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 void WriteFile(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
@@ -67,7 +61,7 @@ protected:
     // What one call appended to the log file.
     std::string Log(const std::string& name, unsigned char channel, const std::string& text) {
         logger_.WriteLog(name, channel, text);
-        std::string all = ReadFile(path_);
+        std::string all = ReadWholeFile(path_);
         std::string added = all.substr(std::min(seen_, all.size()));
         seen_ = all.size();
         return added;
@@ -220,13 +214,13 @@ TEST_F(LoggerTest, AutoOpenOpensAndClosesAroundEveryCall) {
     EXPECT_EQ(OpenDescriptors(path_), 0);
     logger_.WriteLog("", 1, "b");
     EXPECT_EQ(events_.size(), 8u);
-    EXPECT_EQ(ReadFile(path_), "old\r\na\r\nb\r\n");
+    EXPECT_EQ(ReadWholeFile(path_), "old\r\na\r\nb\r\n");
 }
 
 TEST_F(LoggerTest, MissingFileIsCreated) {
     ASSERT_FALSE(std::filesystem::exists(path_));
     logger_.WriteLog("", 0, "x");
-    EXPECT_EQ(ReadFile(path_), "-00)78 ");  // channel 0 and name "" are no change: no divide
+    EXPECT_EQ(ReadWholeFile(path_), "-00)78 ");  // channel 0 and name "" are no change: no divide
 }
 
 TEST_F(LoggerTest, OpenLoggerKeepsItsFileBetweenCalls) {
@@ -238,7 +232,7 @@ TEST_F(LoggerTest, OpenLoggerKeepsItsFileBetweenCalls) {
     logger_.WriteLog("", 0, "b");
     EXPECT_TRUE(events_.empty());
     EXPECT_EQ(OpenDescriptors(path_), 1);
-    EXPECT_EQ(ReadFile(path_), "ab");
+    EXPECT_EQ(ReadWholeFile(path_), "ab");
 }
 
 TEST_F(LoggerTest, ClosedLoggerWithoutAutoOpenDropsCalls) {
@@ -294,7 +288,7 @@ TEST_F(LoggerTest, ChangingLogFile) {
     EXPECT_EQ(events_, (std::vector<std::string>{"BeforeOpen", "AfterOpen"}));
     EXPECT_EQ(OpenDescriptors(path_), 0);
     logger_.WriteLog("", 0, "x");
-    EXPECT_EQ(ReadFile(other), "x");
+    EXPECT_EQ(ReadWholeFile(other), "x");
 
     events_.clear();
     logger_.SetLogFile("");  // closes and stays closed
@@ -318,7 +312,7 @@ TEST_F(LoggerTest, UnopenableFileFailsTheCallAndTheNextCallTriesAgain) {
     std::filesystem::create_directory(missingDir);
     logger_.SetLogFlags({});
     logger_.WriteLog("", 1, "kept");
-    EXPECT_EQ(ReadFile(missingDir + "/x.log"), "kept");
+    EXPECT_EQ(ReadWholeFile(missingDir + "/x.log"), "kept");
 
     logger_.SetLogFile(dir_.path().toStdString());  // a directory exists but cannot be written
     EXPECT_THROW(
@@ -360,12 +354,12 @@ TEST_F(LoggerTest, FailingEventHandlersLeaveTheLoggerClosedAndUnlocked) {
     logger_.SetAfterOpen([](TConnection*) { throw std::runtime_error("open refused"); });
     EXPECT_THROW(logger_.WriteLog("", 1, "b"), std::runtime_error);
     EXPECT_FALSE(logger_.Active());
-    EXPECT_EQ(ReadFile(path_), "\r\n-01)61 ");  // "b" was never written
+    EXPECT_EQ(ReadWholeFile(path_), "\r\n-01)61 ");  // "b" was never written
 
     // The lock was released: another thread can log.
     logger_.SetAfterOpen(nullptr);
     std::thread([&] { logger_.WriteLog("", 1, "c"); }).join();
-    EXPECT_EQ(ReadFile(path_), "\r\n-01)61 63 ");
+    EXPECT_EQ(ReadWholeFile(path_), "\r\n-01)61 63 ");
 }
 
 TEST_F(LoggerTest, NulIsTheNullDevice) {
@@ -429,7 +423,7 @@ TEST_F(LoggerTest, ProducerThreadsNeverInterleave) {
 
     // Every text is a whole line; every thread's lines come in order; a channel change is
     // preceded by exactly one empty line.
-    const std::string all = ReadFile(path_);
+    const std::string all = ReadWholeFile(path_);
     ASSERT_EQ(all.substr(0, 2), "\r\n");
     std::vector<int> next(kThreads, 0);
     int lastThread = -1, lines = 0;

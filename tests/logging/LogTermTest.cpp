@@ -9,15 +9,9 @@
 
 #include "logging/LogTerm.h"
 #include "tests/logging/QtTestApp.h"
+#include "tests/support/Files.h"
 
 namespace {
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 class LogTermTest : public testing::Test {
 protected:
@@ -51,7 +45,7 @@ protected:
 TEST_F(LogTermTest, WindowSettingsGoThroughTheTeletypeToo) {
     logger_->WriteLog("", 1, "Downloading \"http://x/\"");
     logger_->WriteLog("", 3, "Operation aborted");
-    EXPECT_EQ(ReadFile(path_), "\r\nDownloading \"http://x/\"\r\n\r\nOperation aborted\r\n");
+    EXPECT_EQ(ReadWholeFile(path_), "\r\nDownloading \"http://x/\"\r\n\r\nOperation aborted\r\n");
     PaneShows({"", "Downloading \"http://x/\"", "", "Operation aborted", ""});
 }
 
@@ -59,7 +53,7 @@ TEST_F(LogTermTest, WithoutTermCharOrAutoCREachTextIsOneLine) {
     logger_->SetLogFlags({lfInsertChannel});
     logger_->WriteLog("", 1, "a");
     logger_->WriteLog("", 2, "b");
-    EXPECT_EQ(ReadFile(path_), "01) a02) b");
+    EXPECT_EQ(ReadWholeFile(path_), "01) a02) b");
     PaneShows({"01) a", "02) b"});
 
     logger_->SetTermChar(true);
@@ -79,18 +73,18 @@ TEST_F(LogTermTest, TextThatCannotOpenItsFileReachesNeitherFileNorPane) {
     logger_->SetLogFile(path_);
     logger_->WriteLog("", 1, "kept");
     PaneShows({"", "kept", ""});
-    EXPECT_EQ(ReadFile(path_), "\r\nkept\r\n");
+    EXPECT_EQ(ReadWholeFile(path_), "\r\nkept\r\n");
 }
 
 TEST_F(LogTermTest, WithoutAPaneOnlyTheFileIsWritten) {
     logger_->SetTerminal(nullptr);
     logger_->WriteLog("", 1, "file only");
-    EXPECT_EQ(ReadFile(path_), "\r\nfile only\r\n");
+    EXPECT_EQ(ReadWholeFile(path_), "\r\nfile only\r\n");
     // A pane destroyed without clearing Terminal is skipped (on the pane's thread).
     logger_->SetTerminal(pane_);
     delete pane_;
     logger_->WriteLog("", 1, "after");
-    EXPECT_EQ(ReadFile(path_), "\r\nfile only\r\nafter\r\n");
+    EXPECT_EQ(ReadWholeFile(path_), "\r\nfile only\r\nafter\r\n");
 }
 
 TEST_F(LogTermTest, ProducerThreadsFeedFileAndPaneInTheSameOrder) {
@@ -109,7 +103,7 @@ TEST_F(LogTermTest, ProducerThreadsFeedFileAndPaneInTheSameOrder) {
     EXPECT_TRUE(WaitUntil([&] { return running == 0; }, 30000));
     for (auto& p : producers) p.join();
 
-    QStringList fileLines = QString::fromStdString(ReadFile(path_)).split("\r\n");
+    QStringList fileLines = QString::fromStdString(ReadWholeFile(path_)).split("\r\n");
     ASSERT_EQ(fileLines.size() - fileLines.count(""), kThreads * kCalls);
     const QStringList tail = fileLines.mid(fileLines.size() - 50);
     // The last batch may leave more than 50 lines until the next update trims them; an empty
@@ -124,7 +118,7 @@ TEST_F(LogTermTest, WindowDestroyedWithTextQueuedShutsDownCleanly) {
     for (int i = 0; i < 50; ++i) logger_->WriteLog("", 1, "pending " + std::to_string(i));
     window_.reset();  // pane and logger go with their window, text still queued
     EXPECT_TRUE(WaitUntil([&] { return thread.expired(); }));
-    EXPECT_NE(ReadFile(path_).find("pending 49"), std::string::npos);
+    EXPECT_NE(ReadWholeFile(path_).find("pending 49"), std::string::npos);
 }
 
 }  // namespace

@@ -68,18 +68,11 @@ void TTempDatabase::RunIsql(const std::string& sql) const {
     ASSERT_EQ(status, 0) << out;
 }
 
-void TTempDatabase::Connect(TDatabase& db, TTransaction& tr) const {
+void TTempDatabase::Connect(TDatabase& db, TTransaction& tr, int dialect) const {
     db.DatabaseName = path_;
-    db.SQLDialect = 3;
+    db.SQLDialect = dialect;
     db.SetParam("user_name", "SYSDBA");
     db.SetDefaultTransaction(&tr);
     db.AfterConnect = [&tr](TDatabase&) { tr.StartTransaction(); };
     db.Open();
-}
-
-std::string ReadWholeFile(const std::string& name) {
-    std::ifstream in(name, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
 }

@@ -20,9 +20,9 @@ public:
     // Runs SQL through isql-fb against the database (statements end with ";").
     // Fails the current test when isql-fb reports an error.
     void RunIsql(const std::string& sql) const;
-    // Opens db on this database (dialect 3, user SYSDBA) with tr as its default
-    // transaction, started on every connect.
-    void Connect(TDatabase& db, TTransaction& tr) const;
+    // Opens db on this database (user SYSDBA) with tr as its default transaction,
+    // started on every connect.
+    void Connect(TDatabase& db, TTransaction& tr, int dialect = 3) const;
 
 private:
     std::string folder_;
@@ -31,6 +31,3 @@ private:
 
 // The project's source folder (for db/, samples/ ...).
 std::string SourceDir();
-
-// A whole file's bytes; empty when it cannot be read.
-std::string ReadWholeFile(const std::string& name);
