@@ -127,7 +127,8 @@ void TForm1::CreateComponents() {
     Nodes->installEventFilter(this);
     // Keep the selection visible when the tree loses focus.
     QPalette pal = Nodes->palette();
-    pal.setColor(QPalette::Inactive, QPalette::Highlight, pal.color(QPalette::Active, QPalette::Highlight));
+    pal.setColor(QPalette::Inactive, QPalette::Highlight,
+                 pal.color(QPalette::Active, QPalette::Highlight));
     pal.setColor(QPalette::Inactive, QPalette::HighlightedText,
                  pal.color(QPalette::Active, QPalette::HighlightedText));
     Nodes->setPalette(pal);
@@ -217,9 +218,9 @@ QAction* TForm1::MakeAction(const QString& caption, const QString& hint, const Q
 
 void TForm1::CreateActions() {
     SettingsAction = MakeAction("Settings...", "", {}, &TForm1::SettingsActionExecute);
-    ReloadNodeAction = MakeAction("Reload document",
-                                  "Reload from net selected document and refresh its links",
-                                  QKeySequence("Ctrl+R"), &TForm1::ReloadNodeActionExecute);
+    ReloadNodeAction =
+        MakeAction("Reload document", "Reload from net selected document and refresh its links",
+                   QKeySequence("Ctrl+R"), &TForm1::ReloadNodeActionExecute);
     ReloadChildrenAction = MakeAction(
         "Reload branch documents",
         "Reload all child documents recursively, refreshes also links (sometimes may fall in "
@@ -228,24 +229,27 @@ void TForm1::CreateActions() {
     ReloadChilderEmptyAction = MakeAction("Load branch documents (empty only)",
                                           "Relaod child document that are empty (null body)", {},
                                           &TForm1::ReloadChilderEmptyActionExecute);
-    StopAction = MakeAction("Stop", "Stop action", QKeySequence(Qt::Key_Escape), &TForm1::StopActionExecute);
+    StopAction =
+        MakeAction("Stop", "Stop action", QKeySequence(Qt::Key_Escape), &TForm1::StopActionExecute);
     AboutAction = MakeAction("About...", "Show about dialog", {}, &TForm1::AboutActionExecute);
-    ToggleNodeAction = MakeAction("Toggle node", "Toggle node selection", QKeySequence(Qt::Key_Space),
-                                  &TForm1::ToggleNodeActionExecute);
+    ToggleNodeAction = MakeAction("Toggle node", "Toggle node selection",
+                                  QKeySequence(Qt::Key_Space), &TForm1::ToggleNodeActionExecute);
     SelectBranchAction = MakeAction("Select branch", "Select nodes in whole branch",
                                     QKeySequence("Ctrl+Space"), &TForm1::SelectBranchActionExecute);
     UnselectBranchAction = MakeAction("Unselect branch", "Unselect nodes in whole branch",
                                       QKeySequence("Ctrl+U"), &TForm1::UnselectBranchActionExecute);
-    ExportAction = MakeAction(
-        "Concat selected...",
-        "Join all selected documents in tree, curent position affect on main title of document only !!",
-        QKeySequence("Ctrl+E"), &TForm1::ExportActionExecute);
-    SaveHTMLAction = MakeAction("Save HTML...", "Save current HTML document", QKeySequence("Ctrl+S"),
-                                &TForm1::SaveHTMLActionExecute);
-    GotoWebAction = MakeAction("Goto web", "Open page in browser from web, online connection required",
-                               QKeySequence("Ctrl+G"), &TForm1::GotoWebActionExecute);
-    DeleteNodeAction = MakeAction("Delete node", "Delete node or branch from tree. Undo impossible!",
-                                  QKeySequence(Qt::Key_Delete), &TForm1::DeleteNodeActionExecute);
+    ExportAction = MakeAction("Concat selected...",
+                              "Join all selected documents in tree, curent position affect on main "
+                              "title of document only !!",
+                              QKeySequence("Ctrl+E"), &TForm1::ExportActionExecute);
+    SaveHTMLAction = MakeAction("Save HTML...", "Save current HTML document",
+                                QKeySequence("Ctrl+S"), &TForm1::SaveHTMLActionExecute);
+    GotoWebAction =
+        MakeAction("Goto web", "Open page in browser from web, online connection required",
+                   QKeySequence("Ctrl+G"), &TForm1::GotoWebActionExecute);
+    DeleteNodeAction =
+        MakeAction("Delete node", "Delete node or branch from tree. Undo impossible!",
+                   QKeySequence(Qt::Key_Delete), &TForm1::DeleteNodeActionExecute);
 }
 
 void TForm1::CreateMenus() {
@@ -299,7 +303,9 @@ void TForm1::Guarded(const std::function<void()>& f) {
 
 // ---------------------------------------------------------------- items
 
-QTreeWidgetItem* TForm1::Selected() const { return Nodes->currentItem(); }
+QTreeWidgetItem* TForm1::Selected() const {
+    return Nodes->currentItem();
+}
 
 int TForm1::NodeIdOf(const QTreeWidgetItem* item) {
     return item ? item->data(0, kNodeIdRole).toInt() : 0;
@@ -367,9 +373,13 @@ void TForm1::FormShow() {
     root_->setExpanded(true);
 }
 
-void TForm1::IBDBBeforeConnect(TDatabase& db) { ApplyDbSettings(db); }
+void TForm1::IBDBBeforeConnect(TDatabase& db) {
+    ApplyDbSettings(db);
+}
 
-void TForm1::IBDBAfterConnect(TDatabase&) { IBTransaction.StartTransaction(); }
+void TForm1::IBDBAfterConnect(TDatabase&) {
+    IBTransaction.StartTransaction();
+}
 
 // ---------------------------------------------------------------- tree events
 
@@ -386,7 +396,9 @@ void TForm1::NodesExpanding(QTreeWidgetItem* item) {
     }
 }
 
-void TForm1::NodesCollapsed(QTreeWidgetItem* item) { LoadChildren(item, true); }
+void TForm1::NodesCollapsed(QTreeWidgetItem* item) {
+    LoadChildren(item, true);
+}
 
 void TForm1::NodesChange() {
     QTreeWidgetItem* item = Selected();
@@ -410,7 +422,8 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     if (watched == Nodes && event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
         const auto mods = key->modifiers() & ~Qt::KeypadModifier;
-        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && mods == Qt::NoModifier) {
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+            mods == Qt::NoModifier) {
             Guarded([this] { ShowSelectedDocument(); });
             return true;
         }
@@ -440,13 +453,21 @@ void TForm1::UnselectBranchActionExecute() {
     if (QTreeWidgetItem* item = Selected()) SetBranchState(item, siUnmarked);
 }
 
-void TForm1::StopActionExecute() { StopFlag = true; }
+void TForm1::StopActionExecute() {
+    StopFlag = true;
+}
 
-void TForm1::ReloadNodeActionExecute() { ReloadSelected(true, 0, true, true); }
+void TForm1::ReloadNodeActionExecute() {
+    ReloadSelected(true, 0, true, true);
+}
 
-void TForm1::ReloadChildrenActionExecute() { ReloadSelected(false, 999, true, false); }
+void TForm1::ReloadChildrenActionExecute() {
+    ReloadSelected(false, 999, true, false);
+}
 
-void TForm1::ReloadChilderEmptyActionExecute() { ReloadSelected(false, 999, false, false); }
+void TForm1::ReloadChilderEmptyActionExecute() {
+    ReloadSelected(false, 999, false, false);
+}
 
 void TForm1::ReloadSelected(bool storeTopContent, int depth, bool reloadAll, bool refreshCaption) {
     StopFlag = false;
@@ -469,7 +490,9 @@ void TForm1::ReloadSelected(bool storeTopContent, int depth, bool reloadAll, boo
     LoadChildren(item, false);
 }
 
-void TForm1::ProcessMessages() { QApplication::processEvents(); }
+void TForm1::ProcessMessages() {
+    QApplication::processEvents();
+}
 
 void TForm1::WriteLog(unsigned char channel, const std::string& text) {
     Logger->WriteLog("", channel, text);

@@ -40,7 +40,7 @@ public:
     QFrame* Panel1 = nullptr;
     QSplitter* Splitter3 = nullptr;
     TDocumentView* HTML = nullptr;  // the document view
-    TTerminal* Log = nullptr;  // the log pane
+    TTerminal* Log = nullptr;       // the log pane
     TFileTermLogger* Logger = nullptr;
     QLabel* StatusPanel0 = nullptr;
     QLabel* StatusPanel1 = nullptr;
@@ -137,7 +137,8 @@ private:
     // Runs the engine from the selected item, then rebuilds the item selected when it
     // ends (and, with refreshCaption, its caption from the stored title).
     void ReloadSelected(bool storeTopContent, int depth, bool reloadAll, bool refreshCaption);
-    QTreeWidgetItem* AddItem(QTreeWidgetItem* parent, const std::string& title, int nodeId, int state);
+    QTreeWidgetItem* AddItem(QTreeWidgetItem* parent, const std::string& title, int nodeId,
+                             int state);
 
     QTreeWidgetItem* root_ = nullptr;
     bool shown_ = false;
