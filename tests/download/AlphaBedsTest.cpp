@@ -11,31 +11,14 @@ using ::testing::ElementsAre;
 
 namespace {
 
-std::string ReadSample(const std::string& name) {
-    std::ifstream in(std::string(WF_SOURCE_DIR) + "/samples/alphabeds/" + name, std::ios::binary);
-    EXPECT_TRUE(in) << name;
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 const std::string Site = "http://127.0.0.1:8808/alphabeds/";
 
 std::string Section(const std::string& heading, const std::string& items) {
     return "<h2 class=\"smalltitle\">" + heading + "</h2><ul>" + items + "</ul></div>";
 }
 
-struct TAlphaBedsFixture : ::testing::Test {
-    TAlphaBedsDownload reader;
-    TRecorder rec;
-    TDownloadHandle handle{11, 4, "ALPHABEDS"};
-    void SetUp() override { rec.Attach(reader); }
-    void ParseSample(const std::string& name) {
-        ParsePage(reader, Site + name, ReadSample(name), handle);
-    }
-    void Parse(const std::string& url, const std::string& html) {
-        ParsePage(reader, url, html, handle);
-    }
+struct TAlphaBedsFixture : TReaderFixture<TAlphaBedsDownload> {
+    TAlphaBedsFixture() : TReaderFixture("alphabeds", TDownloadHandle(11, 4, "ALPHABEDS")) {}
 };
 
 }  // namespace

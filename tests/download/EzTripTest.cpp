@@ -12,27 +12,10 @@ using ::testing::ElementsAre;
 
 namespace {
 
-std::string ReadSample(const std::string& name) {
-    std::ifstream in(std::string(WF_SOURCE_DIR) + "/samples/eztrip/" + name, std::ios::binary);
-    EXPECT_TRUE(in) << name;
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 const std::string Site = "http://127.0.0.1:8808/eztrip/";
 
-struct TEzTripFixture : ::testing::Test {
-    TEzTripDownload reader;
-    TRecorder rec;
-    TDownloadHandle handle{7, 3, "EZTRIP"};
-    void SetUp() override { rec.Attach(reader); }
-    void ParseSample(const std::string& name) {
-        ParsePage(reader, Site + name, ReadSample(name), handle);
-    }
-    void Parse(const std::string& url, const std::string& html) {
-        ParsePage(reader, url, html, handle);
-    }
+struct TEzTripFixture : TReaderFixture<TEzTripDownload> {
+    TEzTripFixture() : TReaderFixture("eztrip", TDownloadHandle(7, 3, "EZTRIP")) {}
 };
 
 }  // namespace
@@ -120,7 +103,7 @@ TEST_F(TEzTripFixture, SecondPassDeliversNothing) {
     for (const char* name :
          {"destinationguide.html", "europe.html", "Europe_viewCities_France.html",
           "Europe_viewLocation_France.html", "France_viewLocation_Paris.html"}) {
-        const std::string html = ReadSample(name);
+        const std::string html = ReadSample("eztrip", name);
         reader.ParseLinks(false, Site + name, html, handle);
     }
     EXPECT_TRUE(rec.Links.empty());

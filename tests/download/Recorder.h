@@ -1,6 +1,10 @@
 // Records what a reader delivers, one line per callback, in delivery order.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -59,3 +63,32 @@ inline void ParsePage(TDownload& reader, const std::string& url, const std::stri
     reader.ParseLinks(true, url, html, handle);
     reader.ParseLinks(false, url, html, handle);
 }
+
+// A sample page's bytes, from samples/<site>/.
+inline std::string ReadSample(const std::string& site, const std::string& name) {
+    std::ifstream in(std::string(WF_SOURCE_DIR) + "/samples/" + site + "/" + name,
+                     std::ios::binary);
+    EXPECT_TRUE(in) << site << "/" << name;
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// One reader with its events recorded, parsing sample or crafted pages of its site.
+template <class TReader>
+struct TReaderFixture : ::testing::Test {
+    TReaderFixture(std::string folder, TDownloadHandle h) : Folder(std::move(folder)), handle(h) {}
+    void SetUp() override { rec.Attach(reader); }
+    void ParseSample(const std::string& name) {
+        ParsePage(reader, "http://127.0.0.1:8808/" + Folder + "/" + name, ReadSample(Folder, name),
+                  handle);
+    }
+    void Parse(const std::string& url, const std::string& html) {
+        ParsePage(reader, url, html, handle);
+    }
+
+    std::string Folder;  // below samples/, and below the sample site's address
+    TReader reader;
+    TRecorder rec;
+    TDownloadHandle handle;
+};
