@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -179,14 +180,37 @@ std::string TIniStore::ToText() const {
     return out;
 }
 
-void TIniStore::SaveToFile(const std::string& fileName) const {
-    if (fileName.empty()) throw EProjError("Cannot save configuration: no file name");
+namespace {
+
+void WriteWhole(const std::string& fileName, const std::string& text) {
     std::ofstream out(fileName, std::ios::binary | std::ios::trunc);
     if (!out) throw EProjError("Cannot create file \"" + fileName + "\". " + std::strerror(errno));
-    const std::string text = ToText();
     out.write(text.data(), static_cast<std::streamsize>(text.size()));
     out.close();
     if (!out) throw EProjError("Cannot write file \"" + fileName + "\"");
+}
+
+}  // namespace
+
+void TIniStore::SaveToFile(const std::string& fileName) const {
+    if (fileName.empty()) throw EProjError("Cannot save configuration: no file name");
+    const std::string text = ToText();
+    // Written beside the file and renamed over it, so that a full disk or a failed
+    // write leaves the old settings whole. A folder that takes no new files gets the
+    // file rewritten in place.
+    const std::string temp = fileName + ".new";
+    try {
+        WriteWhole(temp, text);
+    } catch (const EProjError&) {
+        std::remove(temp.c_str());
+        WriteWhole(fileName, text);
+        return;
+    }
+    if (std::rename(temp.c_str(), fileName.c_str()) != 0) {
+        const int error = errno;
+        std::remove(temp.c_str());
+        throw EProjError("Cannot write file \"" + fileName + "\". " + std::strerror(error));
+    }
 }
 
 std::string ExeFileName() {

@@ -123,3 +123,34 @@ TEST(ShellCheckTest, ResultsAboveThirtyTwoPass) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ProjIniTest, ASaveThatCannotUseATemporaryRewritesInPlaceOrFailsCleanly) {
+    std::ofstream("keep.ini", std::ios::binary) << "[Interbase]\r\nUser=old\r\n";
+    // A directory where the new file would be written makes the write fail.
+    std::filesystem::create_directory("keep.ini.new");
+    std::filesystem::create_directory("keep.ini.new/x");
+    CmdLine::SetParams({"prog", "-I:keep.ini"});
+    ProjIniInit();
+    PutIniText("Interbase", "User", "new");
+    SaveIni();  // falls back to rewriting in place: the settings are saved
+    EXPECT_EQ(ReadWholeFile("keep.ini"), "[Interbase]\r\nUser=new\r\n\r\n");
+
+    // A path below a plain file cannot be written at all: an error, nothing changed.
+    std::ofstream("plain", std::ios::binary) << "x";
+    ProjIniName = dir_ + "/plain/sub.ini";
+    EXPECT_THROW(SaveIni(), EProjError);
+    EXPECT_EQ(ReadWholeFile("plain"), "x");
+}
+
+TEST_F(ProjIniTest, SaveReplacesTheFileAndLeavesNoTemporaryBehind) {
+    std::ofstream("r.ini", std::ios::binary) << "; old\r\n[A]\r\nk=1\r\n";
+    CmdLine::SetParams({"prog", "-I:r.ini"});
+    ProjIniInit();
+    SaveIni();
+    EXPECT_EQ(ReadWholeFile("r.ini"), "[A]\r\nk=1\r\n\r\n");
+    EXPECT_FALSE(std::filesystem::exists("r.ini.new"));
+}
+
+}  // namespace
