@@ -206,6 +206,11 @@ void TIniStore::SaveToFile(const std::string& fileName) const {
         WriteWhole(fileName, text);
         return;
     }
+    // The file holds the database password: the new one keeps the old one's permissions.
+    std::error_code ec;
+    const auto perms = std::filesystem::status(fileName, ec).permissions();
+    if (!ec && perms != std::filesystem::perms::unknown)
+        std::filesystem::permissions(temp, perms, ec);
     if (std::rename(temp.c_str(), fileName.c_str()) != 0) {
         const int error = errno;
         std::remove(temp.c_str());

@@ -146,10 +146,13 @@ TEST_F(ProjIniTest, ASaveThatCannotUseATemporaryRewritesInPlaceOrFailsCleanly) {
 
 TEST_F(ProjIniTest, SaveReplacesTheFileAndLeavesNoTemporaryBehind) {
     std::ofstream("r.ini", std::ios::binary) << "; old\r\n[A]\r\nk=1\r\n";
+    namespace fs = std::filesystem;
+    fs::permissions("r.ini", fs::perms::owner_read | fs::perms::owner_write);
     CmdLine::SetParams({"prog", "-I:r.ini"});
     ProjIniInit();
     SaveIni();
     EXPECT_EQ(ReadWholeFile("r.ini"), "[A]\r\nk=1\r\n\r\n");
+    EXPECT_EQ(fs::status("r.ini").permissions(), fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_FALSE(std::filesystem::exists("r.ini.new"));
 }
 
