@@ -370,7 +370,10 @@ void TForm1::FormShow() {
     IBDB.Open();
     SetState(root_, siUnmarked);
     LoadChildren(root_, false);
+    // Already loaded: opening the root must not load its children a second time.
+    const bool blocked = Nodes->blockSignals(true);
     root_->setExpanded(true);
+    Nodes->blockSignals(blocked);
 }
 
 void TForm1::IBDBBeforeConnect(TDatabase& db) {
@@ -384,7 +387,6 @@ void TForm1::IBDBAfterConnect(TDatabase&) {
 // ---------------------------------------------------------------- tree events
 
 void TForm1::NodesExpanding(QTreeWidgetItem* item) {
-    if (item == root_ && !IBDB.Connected() && item->childCount() == 0) return;
     try {
         IBDB.Open();
         LoadChildren(item, false);
