@@ -18,6 +18,13 @@ std::unique_ptr<TIniStore> ProjIni;
 
 namespace {
 
+TIniStore& Store() {
+    if (!ProjIni) ProjIni = std::make_unique<TIniStore>();
+    return *ProjIni;
+}
+
+}  // namespace
+
 bool SameText(const std::string& a, const std::string& b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i) {
@@ -28,13 +35,6 @@ bool SameText(const std::string& a, const std::string& b) {
     }
     return true;
 }
-
-TIniStore& Store() {
-    if (!ProjIni) ProjIni = std::make_unique<TIniStore>();
-    return *ProjIni;
-}
-
-}  // namespace
 
 bool ParseIniNumber(const std::string& text, int& value) {
     if (text.empty()) return false;

@@ -48,6 +48,9 @@ private:
     std::vector<TSection> sections_;
 };
 
+// Equal apart from the case of ASCII letters (the INI file's rule for names).
+bool SameText(const std::string& a, const std::string& b);
+
 // Reads a decimal integer, or hexadecimal after "0x"/"0X" (when longer than two
 // characters). False when the text is empty, malformed or out of the int range.
 bool ParseIniNumber(const std::string& text, int& value);

@@ -2,20 +2,10 @@
 
 #include <cstdio>
 
+#include "config/AuxProj.h"
 #include "dialogs/VersionValues.h"
 
 namespace {
-
-bool SameText(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-        if (x >= 'a' && x <= 'z') x = static_cast<unsigned char>(x - 32);
-        if (y >= 'a' && y <= 'z') y = static_cast<unsigned char>(y - 32);
-        if (x != y) return false;
-    }
-    return true;
-}
 
 bool HexDigit(char c, unsigned& d) {
     if (c >= '0' && c <= '9')

@@ -66,6 +66,14 @@ std::string TranslateParams(const std::string& sql, std::vector<std::string>& na
     return out;
 }
 
+// A value of the output message, which need not be aligned for its type.
+template <typename T>
+T Load(const unsigned char* data) {
+    T v;
+    std::memcpy(&v, data, sizeof v);
+    return v;
+}
+
 bool IsTextType(unsigned type) {
     return type == SQL_TEXT || type == SQL_VARYING;
 }
@@ -350,48 +358,40 @@ std::string TQuery::AsText(int index) const {
                 return std::string(reinterpret_cast<const char*>(data + sizeof len), len);
             }
             case SQL_SHORT: {
-                ISC_SHORT v;
-                std::memcpy(&v, data, sizeof v);
+                const auto v = Load<ISC_SHORT>(data);
                 return FormatScaled(v, scale);
             }
             case SQL_LONG: {
-                ISC_LONG v;
-                std::memcpy(&v, data, sizeof v);
+                const auto v = Load<ISC_LONG>(data);
                 return FormatScaled(v, scale);
             }
             case SQL_INT64: {
-                ISC_INT64 v;
-                std::memcpy(&v, data, sizeof v);
+                const auto v = Load<ISC_INT64>(data);
                 return FormatScaled(v, scale);
             }
             case SQL_FLOAT: {
-                float v;
-                std::memcpy(&v, data, sizeof v);
+                const auto v = Load<float>(data);
                 char buf[64];
                 std::snprintf(buf, sizeof buf, "%.7g", static_cast<double>(v));
                 return buf;
             }
             case SQL_DOUBLE:
             case SQL_D_FLOAT: {
-                double v;
-                std::memcpy(&v, data, sizeof v);
+                const auto v = Load<double>(data);
                 char buf[64];
                 std::snprintf(buf, sizeof buf, "%.15g", v);
                 return buf;
             }
             case SQL_TYPE_DATE: {
-                ISC_DATE v;
-                std::memcpy(&v, data, sizeof v);
+                const auto v = Load<ISC_DATE>(data);
                 return FormatDate(v);
             }
             case SQL_TYPE_TIME: {
-                ISC_TIME v;
-                std::memcpy(&v, data, sizeof v);
+                const auto v = Load<ISC_TIME>(data);
                 return FormatTime(v);
             }
             case SQL_TIMESTAMP: {
-                ISC_TIMESTAMP v;
-                std::memcpy(&v, data, sizeof v);
+                const auto v = Load<ISC_TIMESTAMP>(data);
                 return FormatDate(v.timestamp_date) + " " + FormatTime(v.timestamp_time);
             }
             case SQL_BOOLEAN:
@@ -433,18 +433,15 @@ int TQuery::AsInteger(int index) const {
     if (!data) return 0;
     switch (type) {
         case SQL_SHORT: {
-            ISC_SHORT v;
-            std::memcpy(&v, data, sizeof v);
+            const auto v = Load<ISC_SHORT>(data);
             return v;
         }
         case SQL_LONG: {
-            ISC_LONG v;
-            std::memcpy(&v, data, sizeof v);
+            const auto v = Load<ISC_LONG>(data);
             return v;
         }
         case SQL_INT64: {
-            ISC_INT64 v;
-            std::memcpy(&v, data, sizeof v);
+            const auto v = Load<ISC_INT64>(data);
             return static_cast<int>(v);
         }
         default: {
