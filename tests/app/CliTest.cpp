@@ -21,6 +21,7 @@
 #include "app/Compose.h"
 #include "samples/SamplePages.h"
 #include "store/Database.h"
+#include "tests/support/Files.h"
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/TempDatabase.h"
 
@@ -33,13 +34,6 @@ struct TResult {
     std::string Out;
     std::string Err;
 };
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 // The program with its standard output and error in files of the test's folder.
 class TCli {
@@ -76,8 +70,8 @@ public:
         }
         pid_ = -1;
         r.Status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        r.Out = ReadFile(folder_ + "/out");
-        r.Err = ReadFile(folder_ + "/err");
+        r.Out = ReadWholeFile(folder_ + "/out");
+        r.Err = ReadWholeFile(folder_ + "/err");
         return r;
     }
 
@@ -173,7 +167,7 @@ TEST_F(CliTest, BranchReloadThenListAndShowWhatWasStored) {
         << reload.Err;
     EXPECT_EQ(reload.Out, "");
     // The log file gets the window's format: CR LF after every line.
-    EXPECT_NE(ReadFile(log_).find(downloading + "\r\n"), std::string::npos);
+    EXPECT_NE(ReadWholeFile(log_).find(downloading + "\r\n"), std::string::npos);
 
     const TResult children = Run({"/i:" + config_, "children", "1"});
     ASSERT_EQ(children.Status, 0) << children.Err;
@@ -201,13 +195,18 @@ TEST_F(CliTest, FailuresOfTheStartDocumentAndWrongArgumentsEndWithAMessage) {
         std::string Message;
     };
     const std::string i = "-I:" + config_;
+    // A database that cannot be opened (named outright: the default one beside the
+    // program exists once the program has been run from the build folder).
+    const std::string missingIni = temp_.Folder() + "/missing.ini";
+    std::ofstream(missingIni, std::ios::binary)
+        << "[Interbase]\r\nDatabaseName=" << temp_.Folder() << "/missing.fdb\r\n";
     const std::vector<TCase> cases = {
         {{i, "reload", "99"}, 1, "no document 99"},
         {{i, "show", "99"}, 1, "no document 99"},
         {{i, "children", "99"}, 1, "no document 99"},
         {{i, "reload", "2"}, 1, "guide type \"NOTES\""},
         {{i, "reload", "3"}, 1, "could not be downloaded"},
-        {{"-I:" + temp_.Folder() + "/none.ini", "children", "0"}, 1, "wayfolio-cli: "},
+        {{"-I:" + missingIni, "children", "0"}, 1, "wayfolio-cli: "},
         {{}, 2, "no command"},
         {{i, "fetch", "1"}, 2, "unknown command"},
         {{i, "reload"}, 2, "one NODE_ID"},
@@ -222,7 +221,7 @@ TEST_F(CliTest, FailuresOfTheStartDocumentAndWrongArgumentsEndWithAMessage) {
         EXPECT_EQ(r.Out, "");
     }
     // The failed page stores nothing and the error reaches the log as well.
-    EXPECT_NE(ReadFile(log_).find("500"), std::string::npos);
+    EXPECT_NE(ReadWholeFile(log_).find("500"), std::string::npos);
 
     const TResult help = Run({"--help"});
     EXPECT_EQ(help.Status, 0);
