@@ -1,5 +1,7 @@
 #include "config/AuxProj.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -182,12 +184,49 @@ std::string TIniStore::ToText() const {
 
 namespace {
 
-void WriteWhole(const std::string& fileName, const std::string& text) {
-    std::ofstream out(fileName, std::ios::binary | std::ios::trunc);
-    if (!out) throw EProjError("Cannot create file \"" + fileName + "\". " + std::strerror(errno));
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    out.close();
-    if (!out) throw EProjError("Cannot write file \"" + fileName + "\"");
+std::string SystemError(int error) {
+    return std::strerror(error);
+}
+
+// Writes text to a file opened with flags. A file it creates gets mode 0600 whatever
+// the umask: the text holds the database password. Only once the text is written does
+// the file take finalMode (when not -1). EProjError on any failure.
+void WriteWhole(const std::string& fileName, const std::string& text, int flags,
+                int finalMode = -1) {
+    const int fd = ::open(fileName.c_str(), flags | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd < 0) throw EProjError("Cannot create file \"" + fileName + "\". " + SystemError(errno));
+    const char* p = text.data();
+    size_t left = text.size();
+    int error = 0;
+    while (left > 0 && error == 0) {
+        const ssize_t n = ::write(fd, p, left);
+        if (n < 0) {
+            if (errno != EINTR) error = errno;
+            continue;
+        }
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+    if (error == 0 && finalMode >= 0 && ::fchmod(fd, static_cast<mode_t>(finalMode)) != 0)
+        error = errno;
+    if (::close(fd) != 0 && error == 0) error = errno;
+    if (error != 0)
+        throw EProjError("Cannot write file \"" + fileName + "\". " + SystemError(error));
+}
+
+// The file a name finally stands for: symbolic links are followed (also one whose
+// target does not exist yet), so that saving replaces the target and keeps the link.
+std::string FollowLinks(const std::string& fileName) {
+    namespace fs = std::filesystem;
+    fs::path path = fileName;
+    for (int depth = 0; depth < 40; ++depth) {
+        std::error_code ec;
+        if (!fs::is_symlink(path, ec)) break;
+        const fs::path target = fs::read_symlink(path, ec);
+        if (ec) break;
+        path = target.is_absolute() ? target : path.parent_path() / target;
+    }
+    return path.string();
 }
 
 }  // namespace
@@ -195,26 +234,29 @@ void WriteWhole(const std::string& fileName, const std::string& text) {
 void TIniStore::SaveToFile(const std::string& fileName) const {
     if (fileName.empty()) throw EProjError("Cannot save configuration: no file name");
     const std::string text = ToText();
+    const std::string target = FollowLinks(fileName);
     // Written beside the file and renamed over it, so that a full disk or a failed
     // write leaves the old settings whole. A folder that takes no new files gets the
     // file rewritten in place.
-    const std::string temp = fileName + ".new";
+    const std::string temp = target + ".new";
+    ::unlink(temp.c_str());  // left over from an interrupted save; ours to replace
+    // The complete file takes the old one's permissions; a first save stays readable
+    // by its owner alone.
+    struct stat old {};
+    const int mode = ::stat(target.c_str(), &old) == 0 ? static_cast<int>(old.st_mode & 07777) : -1;
     try {
-        WriteWhole(temp, text);
+        // Created 0600 and opened exclusively, so nobody else can read the password
+        // while it is written or have put a file of their own under this name.
+        WriteWhole(temp, text, O_CREAT | O_EXCL | O_NOFOLLOW, mode);
     } catch (const EProjError&) {
-        std::remove(temp.c_str());
-        WriteWhole(fileName, text);
+        ::unlink(temp.c_str());
+        WriteWhole(target, text, O_CREAT | O_TRUNC);
         return;
     }
-    // The file holds the database password: the new one keeps the old one's permissions.
-    std::error_code ec;
-    const auto perms = std::filesystem::status(fileName, ec).permissions();
-    if (!ec && perms != std::filesystem::perms::unknown)
-        std::filesystem::permissions(temp, perms, ec);
-    if (std::rename(temp.c_str(), fileName.c_str()) != 0) {
+    if (std::rename(temp.c_str(), target.c_str()) != 0) {
         const int error = errno;
         std::remove(temp.c_str());
-        throw EProjError("Cannot write file \"" + fileName + "\". " + std::strerror(error));
+        throw EProjError("Cannot write file \"" + fileName + "\". " + SystemError(error));
     }
 }
 

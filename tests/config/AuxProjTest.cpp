@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -154,6 +155,62 @@ TEST_F(ProjIniTest, SaveReplacesTheFileAndLeavesNoTemporaryBehind) {
     EXPECT_EQ(ReadWholeFile("r.ini"), "[A]\r\nk=1\r\n\r\n");
     EXPECT_EQ(fs::status("r.ini").permissions(), fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_FALSE(std::filesystem::exists("r.ini.new"));
+}
+
+}  // namespace
+
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::perms ModeOf(const std::string& path) {
+    return fs::status(path).permissions();
+}
+
+TEST_F(ProjIniTest, SavedSettingsStayPrivateAndLinkedFilesStayLinked) {
+    const mode_t oldMask = ::umask(022);
+    PutIniText("Interbase", "Password", "secret");
+
+    // A first save leaves a file only its owner can read, whatever the umask.
+    ProjIniName = dir_ + "/first.ini";
+    SaveIni();
+    EXPECT_EQ(ModeOf("first.ini"), fs::perms::owner_read | fs::perms::owner_write);
+
+    // An existing file keeps its mode.
+    fs::permissions("first.ini",
+                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    SaveIni();
+    EXPECT_EQ(ModeOf("first.ini"),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+
+    // A configuration kept elsewhere and linked in: the link stays, the target changes.
+    fs::create_directory("real");
+    std::ofstream("real/target.ini", std::ios::binary) << "[Old]\r\n";
+    fs::create_symlink("real/target.ini", "linked.ini");
+    ProjIniName = dir_ + "/linked.ini";
+    SaveIni();
+    EXPECT_TRUE(fs::is_symlink("linked.ini"));
+    EXPECT_NE(ReadWholeFile("real/target.ini").find("Password=secret"), std::string::npos);
+    EXPECT_FALSE(fs::exists("real/target.ini.new"));
+    EXPECT_FALSE(fs::exists("linked.ini.new"));
+
+    // A link whose target does not exist yet: the target is created, privately.
+    fs::create_symlink("real/later.ini", "dangling.ini");
+    ProjIniName = dir_ + "/dangling.ini";
+    SaveIni();
+    EXPECT_TRUE(fs::is_symlink("dangling.ini"));
+    EXPECT_EQ(ModeOf("real/later.ini"), fs::perms::owner_read | fs::perms::owner_write);
+
+    // A file left under the temporary name, hard-linked to a readable file of somebody
+    // else's, never receives the password.
+    std::ofstream("spy", std::ios::binary) << "nothing";
+    fs::permissions("spy", fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
+    fs::create_hard_link("spy", "watched.ini.new");
+    ProjIniName = dir_ + "/watched.ini";
+    SaveIni();
+    EXPECT_EQ(ReadWholeFile("spy"), "nothing");
+    EXPECT_EQ(ModeOf("watched.ini"), fs::perms::owner_read | fs::perms::owner_write);
+    ::umask(oldMask);
 }
 
 }  // namespace
