@@ -106,8 +106,8 @@ protected:
         server_.Start();
         config_ = temp_.Folder() + "/wayfolio.ini";
         log_ = temp_.Folder() + "/wayfolio.log";
-        std::ofstream(config_) << "[Interbase]\r\nDatabaseName=" << temp_.Path()
-                               << "\r\nUser=SYSDBA\r\nLogFile=" << log_ << "\r\n";
+        std::ofstream(config_) << "[Interbase]\r\nDatabaseName=" << temp_.Path() << "\r\n"
+                               << temp_.IniLogin() << "LogFile=" << log_ << "\r\n";
         temp_.RunIsql(
             "INSERT INTO NODE (NODE_ID, TITLE, ORIG_URL, ORIG_ID, GUIDE_TYPE) VALUES (1, 'Top', '" +
             server_.Url("/site/X_viewLocation_Top.html") +

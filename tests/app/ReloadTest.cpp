@@ -525,7 +525,7 @@ TEST_F(ReloadTest, BranchLargerThanAnyInListWorks) {
     // Forced writes make each of the ~20,000 commits wait for the disk; this test is
     // about the walk, not durability.
     db_.Close();
-    ASSERT_EQ(std::system(("gfix -write async '" + temp_.Path() + "' -user SYSDBA").c_str()), 0);
+    ASSERT_EQ(std::system(("gfix -write async '" + temp_.Path() + "' " + temp_.ToolLogin()).c_str()), 0);
     db_.Open();
     const int top = AddTop("0", "EZTRIP", server_.Url(SamplePages::SyntheticPath(guide, 0)));
     Sql("UPDATE NODE SET ORIG_ID='destinationguide' WHERE NODE_ID=" + std::to_string(top));

@@ -20,6 +20,57 @@ std::string SourceDir() {
 
 namespace {
 
+struct TServer {
+    bool On = false;
+    std::string Address, DataFolder, User, Password;
+};
+
+std::string Unquote(std::string v) {
+    if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
+        v = v.substr(1, v.size() - 2);
+    return v;
+}
+
+const TServer& Server() {
+    static const TServer server = [] {
+        TServer s;
+        const char* file = std::getenv("WF_TEST_DB_SERVER");
+        if (!file || !*file) return s;
+        std::ifstream in(file);
+        if (!std::getline(in, s.Address) || !std::getline(in, s.DataFolder) || s.Address.empty() ||
+            s.DataFolder.empty())
+            throw std::runtime_error(std::string("no test server described in ") + file +
+                                     " (did its start fail?)");
+        s.On = true;
+        const char* user = std::getenv("ISC_USER");
+        const char* password = std::getenv("ISC_PASSWORD");
+        s.User = user && *user ? user : "SYSDBA";
+        if (password && *password) {
+            s.Password = password;
+        } else {
+            std::ifstream pw("/etc/firebird/3.0/SYSDBA.password");
+            for (std::string line; std::getline(pw, line);)
+                if (line.rfind("ISC_PASSWORD=", 0) == 0) s.Password = Unquote(line.substr(13));
+            if (s.Password.empty())
+                throw std::runtime_error(
+                    "set ISC_PASSWORD: /etc/firebird/3.0/SYSDBA.password cannot be read");
+        }
+        return s;
+    }();
+    return server;
+}
+
+std::string SqlQuoted(const std::string& text) {
+    std::string out = "'";
+    for (char c : text) out += c == '\'' ? std::string("''") : std::string(1, c);
+    return out + "'";
+}
+
+std::string SqlLogin() {
+    if (!Server().On) return "USER 'SYSDBA'";
+    return "USER " + SqlQuoted(Server().User) + " PASSWORD " + SqlQuoted(Server().Password);
+}
+
 std::string RunScript(const std::string& scriptPath, int& status) {
     const std::string cmd = "isql-fb -q -b -i '" + scriptPath + "' 2>&1";
     std::string output;
@@ -34,16 +85,35 @@ std::string RunScript(const std::string& scriptPath, int& status) {
 
 }  // namespace
 
+bool TTempDatabase::OnServer() {
+    return Server().On;
+}
+std::string TTempDatabase::ServerAddress() {
+    return Server().Address;
+}
+std::string TTempDatabase::ServerUser() {
+    return Server().User;
+}
+std::string TTempDatabase::ServerPassword() {
+    return Server().Password;
+}
+
 TTempDatabase::TTempDatabase(bool withTemplates, bool withDemo) {
-    std::string tmpl = (fs::temp_directory_path() / "wf_test_XXXXXX").string();
-    if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+    const fs::path parent = OnServer() ? fs::path(Server().DataFolder) : fs::temp_directory_path();
+    std::string tmpl = (parent / "wf_test_XXXXXX").string();
+    if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed in " + parent.string());
     folder_ = tmpl;
     path_ = folder_ + "/test.fdb";
+    if (OnServer()) {
+        // The server runs as its own user and creates the file itself.
+        fs::permissions(folder_, fs::perms::all);
+        path_ = Server().Address + ":" + path_;
+    }
     const std::string db = SourceDir() + "/db/";
     std::ostringstream sql;
     sql << "SET SQL DIALECT 3;\n"
-        << "CREATE DATABASE '" << path_
-        << "' USER 'SYSDBA' PAGE_SIZE 16384 DEFAULT CHARACTER SET NONE;\n"
+        << "CREATE DATABASE '" << path_ << "' " << SqlLogin()
+        << " PAGE_SIZE 16384 DEFAULT CHARACTER SET NONE;\n"
         << "INPUT '" << db << "schema.sql';\n";
     if (withTemplates) sql << "INPUT '" << db << "templates.sql';\n";
     if (withDemo) sql << "INPUT '" << db << "demo.sql';\n";
@@ -62,7 +132,8 @@ TTempDatabase::~TTempDatabase() {
 
 void TTempDatabase::RunIsql(const std::string& sql) const {
     const std::string script = folder_ + "/run.sql";
-    std::ofstream(script) << "CONNECT '" << path_ << "' USER 'SYSDBA';\n" << sql << "\nCOMMIT;\n";
+    std::ofstream(script) << "CONNECT '" << path_ << "' " << SqlLogin() << ";\n"
+                          << sql << "\nCOMMIT;\n";
     int status = 0;
     const std::string out = RunScript(script, status);
     ASSERT_EQ(status, 0) << out;
@@ -71,8 +142,19 @@ void TTempDatabase::RunIsql(const std::string& sql) const {
 void TTempDatabase::Connect(TDatabase& db, TTransaction& tr, int dialect) const {
     db.DatabaseName = path_;
     db.SQLDialect = dialect;
-    db.SetParam("user_name", "SYSDBA");
+    db.SetParam("user_name", OnServer() ? Server().User : "SYSDBA");
+    if (OnServer()) db.SetParam("password", Server().Password);
     db.SetDefaultTransaction(&tr);
     db.AfterConnect = [&tr](TDatabase&) { tr.StartTransaction(); };
     db.Open();
+}
+
+std::string TTempDatabase::IniLogin() const {
+    if (!OnServer()) return "User=SYSDBA\r\n";
+    return "User=" + Server().User + "\r\nPassword=" + Server().Password + "\r\n";
+}
+
+std::string TTempDatabase::ToolLogin() const {
+    if (!OnServer()) return "-user SYSDBA";
+    return "-user '" + Server().User + "' -password '" + Server().Password + "'";
 }

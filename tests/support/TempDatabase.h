@@ -1,5 +1,10 @@
 // A fresh document database in a temporary folder, created with isql-fb from the
 // project's own scripts, removed again when the object goes.
+//
+// When the environment names a running server (WF_TEST_DB_SERVER: a file with the
+// server's address on its first line and a folder the server writes in on its
+// second), the database is created on that server instead and every login carries
+// the server's SYSDBA password, so the same suites run on both engines.
 #pragma once
 
 #include <string>
@@ -15,6 +20,7 @@ public:
     TTempDatabase(const TTempDatabase&) = delete;
     TTempDatabase& operator=(const TTempDatabase&) = delete;
 
+    // The name the SQL client opens: a file, or "host/port:/path" on the server.
     const std::string& Path() const { return path_; }
     const std::string& Folder() const { return folder_; }
     // Runs SQL through isql-fb against the database (statements end with ";").
@@ -23,6 +29,18 @@ public:
     // Opens db on this database (user SYSDBA) with tr as its default transaction,
     // started on every connect.
     void Connect(TDatabase& db, TTransaction& tr, int dialect = 3) const;
+    // The login lines of a configuration file's section "Interbase" (CR LF ended).
+    std::string IniLogin() const;
+    // The login as options of Firebird's command-line tools (gfix, gstat).
+    std::string ToolLogin() const;
+
+    // Whether the suites run against a server; its address ("localhost/port").
+    static bool OnServer();
+    static std::string ServerAddress();
+    // The server's login: ISC_USER and ISC_PASSWORD when set, else SYSDBA with the
+    // password Debian's package keeps in /etc/firebird/3.0/SYSDBA.password.
+    static std::string ServerUser();
+    static std::string ServerPassword();
 
 private:
     std::string folder_;
