@@ -59,6 +59,23 @@ inline constexpr std::string_view UpdateLinkOrder =
 
 inline constexpr std::string_view DeleteNode = "DELETE FROM NODE N WHERE N.NODE_ID=%d\r\n";
 
+// The search index's view of the documents. The update stamp is read as text with
+// its fractions of a second, so that two updates within one second differ.
+inline constexpr std::string_view NodeStampsQuery =
+    "SELECT NODE_ID,CAST(STAMP_UPDATED AS VARCHAR(30)) AS STAMP FROM NODE\r\n";
+inline constexpr std::string_view SearchNodesQuery =
+    "SELECT NODE_ID,TITLE,BODY,ENCODING,CAST(STAMP_UPDATED AS VARCHAR(30)) AS STAMP "
+    "FROM NODE\r\n";
+inline constexpr std::string_view SearchNodeQuery =
+    "SELECT NODE_ID,TITLE,BODY,ENCODING,CAST(STAMP_UPDATED AS VARCHAR(30)) AS STAMP "
+    "FROM NODE WHERE NODE_ID=:NodeId\r\n";
+// When the database was created: tells a database from another one put in its place.
+inline constexpr std::string_view DatabaseCreatedQuery =
+    "SELECT CAST(MON$CREATION_DATE AS VARCHAR(30)) AS CREATED FROM MON$DATABASE\r\n";
+// The parents of a node (any order), to find a path from the root to it.
+inline constexpr std::string_view NodeParentsQuery =
+    "SELECT MASTER_ID FROM MASTER_DETAIL WHERE DETAIL_ID=%d\r\n";
+
 // Sizes in bytes of NODE's bounded text columns (db/schema.sql).
 inline constexpr size_t TitleBytes = 1000;
 inline constexpr size_t OrigUrlBytes = 2000;

@@ -1,0 +1,181 @@
+#include "search/DocumentSearch.h"
+
+#include <chrono>
+#include <set>
+
+#include "search/Charset.h"
+#include "search/HtmlText.h"
+#include "store/Database.h"
+#include "store/Query.h"
+#include "store/Statements.h"
+
+namespace {
+
+// Beyond this share of the documents a catch-up reads the whole table in one pass
+// instead of one statement per document.
+constexpr double kFullScanShare = 0.05;
+// Changes are committed to the index in batches of this many documents, so that a
+// stopped or failed catch-up keeps most of its work.
+constexpr int kBatch = 200;
+
+// Which database the index was built from: its name and creation time, so that a
+// database replaced under the same name (ids start again) is not taken for the old.
+std::string DatabaseIdentity(TDatabase& db) {
+    std::string created;
+    try {
+        TQuery q(db);
+        q.SetSQL(std::string(Statements::DatabaseCreatedQuery));
+        q.ExecQuery();
+        if (!q.Eof()) created = q.AsText("CREATED");
+    } catch (const std::exception&) {
+        // Monitoring tables closed to this user: the name alone must do.
+    }
+    return db.DatabaseName + "\n" + created;
+}
+
+class TProgressGate {
+public:
+    TProgressGate(const TDocumentSearch::TProgress& progress, int total)
+        : progress_(progress), total_(total) {}
+    // Whether to go on; reports at most every 50 ms.
+    bool Step(int done) {
+        if (!progress_) return true;
+        const auto now = std::chrono::steady_clock::now();
+        if (done < total_ && now - last_ < std::chrono::milliseconds(50)) return true;
+        last_ = now;
+        return progress_(done, total_);
+    }
+
+private:
+    const TDocumentSearch::TProgress& progress_;
+    int total_;
+    std::chrono::steady_clock::time_point last_{};
+};
+
+}  // namespace
+
+std::string SearchableText(const std::string& body, const std::string& encoding) {
+    return HtmlToText(DecodeToUtf8(body, encoding));
+}
+
+TDocumentSearch::TDocumentSearch(TDatabase& db, std::string indexPath)
+    : db_(db), indexPath_(std::move(indexPath)) {}
+
+TDocumentSearch::~TDocumentSearch() = default;
+
+TSearchIndex& TDocumentSearch::Index() {
+    if (indexPath_.empty()) indexPath_ = IndexPathFor(db_.DatabaseName);
+    if (!index_) index_ = std::make_unique<TSearchIndex>(indexPath_);
+    return *index_;
+}
+
+TCatchUp TDocumentSearch::CatchUp(const TProgress& progress) {
+    try {
+        return DoCatchUp(progress);
+    } catch (const ESearchIndex&) {
+        // Damaged under our feet, or unreadable: start again from nothing, once.
+        index_.reset();
+        TSearchIndex::RemoveFiles(indexPath_);
+        return DoCatchUp(progress);
+    }
+}
+
+TCatchUp TDocumentSearch::DoCatchUp(const TProgress& progress) {
+    TSearchIndex& index = Index();
+    TCatchUp result;
+
+    const std::string identity = DatabaseIdentity(db_);
+    if (index.Meta("database") != identity) {
+        index.Begin();
+        index.Clear();
+        index.SetMeta("database", identity);
+        index.Commit();
+    }
+
+    // What the database holds now, and what the index holds.
+    std::map<int, std::string> current;
+    {
+        TQuery q(db_);
+        q.SetSQL(std::string(Statements::NodeStampsQuery));
+        for (q.ExecQuery(); !q.Eof(); q.Next()) current.emplace(q.AsInteger(0), q.AsText(1));
+    }
+    std::map<int, std::string> indexed = index.Stamps();
+
+    std::set<int> changed;
+    for (const auto& [id, stamp] : current) {
+        auto it = indexed.find(id);
+        if (it == indexed.end() || it->second != stamp) changed.insert(id);
+    }
+    std::vector<int> gone;
+    for (const auto& [id, stamp] : indexed)
+        if (!current.count(id)) gone.push_back(id);
+    if (changed.empty() && gone.empty()) return result;
+
+    const int total = static_cast<int>(changed.size() + gone.size());
+    TProgressGate gate(progress, total);
+    int done = 0;
+    index.Begin();
+    for (int id : gone) {
+        index.Remove(id);
+        ++result.Removed;
+        ++done;
+    }
+    index.Commit();
+
+    auto store = [&](TQuery& q) {
+        index.Put(q.AsInteger(0), q.AsText(4), DecodeToUtf8(q.AsText(1), q.AsText(3)),
+                  SearchableText(q.AsText(2), q.AsText(3)));
+        ++result.Indexed;
+        if (++done % kBatch == 0) {
+            index.Commit();
+            index.Begin();
+        }
+    };
+
+    index.Begin();
+    if (changed.size() > kFullScanShare * current.size()) {
+        TQuery q(db_);
+        q.SetSQL(std::string(Statements::SearchNodesQuery));
+        for (q.ExecQuery(); !q.Eof(); q.Next()) {
+            if (!changed.count(q.AsInteger(0))) continue;  // the body is never read
+            store(q);
+            if (!gate.Step(done)) {
+                result.Complete = false;
+                break;
+            }
+        }
+    } else {
+        TQuery q(db_);
+        q.SetSQL(std::string(Statements::SearchNodeQuery));
+        for (int id : changed) {
+            q.SetParam("NodeId", id);
+            q.ExecQuery();
+            if (!q.Eof()) store(q);  // deleted since the list was read: the next catch-up
+            q.Close();
+            if (!gate.Step(done)) {
+                result.Complete = false;
+                break;
+            }
+        }
+    }
+    index.Commit();
+    if (result.Complete && progress) progress(total, total);
+    return result;
+}
+
+std::vector<TSearchHit> TDocumentSearch::Search(const std::string& query, int limit,
+                                                const TProgress& progress) {
+    CatchUp(progress);
+    try {
+        return Index().Search(query, limit);
+    } catch (const ESearchIndex&) {
+        index_.reset();
+        TSearchIndex::RemoveFiles(indexPath_);
+        CatchUp(progress);
+        return Index().Search(query, limit);
+    }
+}
+
+std::vector<TSearchHit> TDocumentSearch::SearchIndexOnly(const std::string& query, int limit) {
+    return Index().Search(query, limit);
+}

@@ -1,0 +1,274 @@
+#include "search/SearchIndex.h"
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+namespace {
+
+// Raised whenever the tables or the tokenizer change: an index of another version
+// is built again from the database.
+constexpr int kIndexVersion = 1;
+
+struct TStmtFree {
+    void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
+};
+using TStmt = std::unique_ptr<sqlite3_stmt, TStmtFree>;
+
+const char* const kSchema =
+    "CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value TEXT NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS docs(id INTEGER PRIMARY KEY, stamp TEXT NOT NULL);"
+    // Accents are ignored both ways: "cafe" finds "Café" and "café" finds "Cafe".
+    "CREATE VIRTUAL TABLE IF NOT EXISTS fts USING fts5(title, body, "
+    "tokenize = 'unicode61 remove_diacritics 2');";
+
+void MakeFolders(const std::string& path) {
+    for (size_t pos = path.find('/', 1); pos != std::string::npos; pos = path.find('/', pos + 1))
+        mkdir(path.substr(0, pos).c_str(), 0700);
+}
+
+uint64_t Fnv1a(const std::string& s) {
+    uint64_t h = 1469598103934665603ull;
+    for (unsigned char c : s) {
+        h ^= c;
+        h *= 1099511628211ull;
+    }
+    return h;
+}
+
+bool IsWordChar(unsigned char c) {
+    return c >= 0x80 || std::isalnum(c);
+}
+
+// One token of the FTS5 query: a string in double quotes, quotes doubled inside.
+std::string Quoted(const std::string& words) {
+    std::string out = "\"";
+    for (char c : words) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    return out + "\"";
+}
+
+bool HasWord(const std::string& s) {
+    for (unsigned char c : s)
+        if (IsWordChar(c)) return true;
+    return false;
+}
+
+}  // namespace
+
+std::string IndexPathFor(const std::string& databaseName) {
+    std::string folder;
+    const char* cache = std::getenv("XDG_CACHE_HOME");
+    if (cache && cache[0] == '/') {
+        folder = cache;
+    } else {
+        const char* home = std::getenv("HOME");
+        folder = std::string(home && *home ? home : "/tmp") + "/.cache";
+    }
+    char name[64];
+    std::snprintf(name, sizeof name, "/wayfolio/index-%016llx.sqlite",
+                  static_cast<unsigned long long>(Fnv1a(databaseName)));
+    return folder + name;
+}
+
+std::string MatchExpression(const std::string& userText) {
+    std::string expr;
+    auto add = [&expr](const std::string& term) {
+        if (!expr.empty()) expr += ' ';
+        expr += term;
+    };
+    size_t i = 0;
+    const size_t n = userText.size();
+    while (i < n) {
+        const unsigned char c = static_cast<unsigned char>(userText[i]);
+        if (std::isspace(c)) {
+            ++i;
+        } else if (c == '"') {
+            // A phrase runs to the next quote, or to the end when it is not closed.
+            const size_t end = userText.find('"', i + 1);
+            const std::string phrase =
+                userText.substr(i + 1, (end == std::string::npos ? n : end) - i - 1);
+            if (HasWord(phrase)) add(Quoted(phrase));
+            i = end == std::string::npos ? n : end + 1;
+        } else {
+            size_t end = i;
+            while (end < n && !std::isspace(static_cast<unsigned char>(userText[end])) &&
+                   userText[end] != '"')
+                ++end;
+            std::string word = userText.substr(i, end - i);
+            i = end;
+            bool prefix = false;
+            while (!word.empty() && word.back() == '*') {
+                word.pop_back();
+                prefix = true;
+            }
+            if (HasWord(word)) add(Quoted(word) + (prefix ? "*" : ""));
+        }
+    }
+    return expr;
+}
+
+TSearchIndex::TSearchIndex(std::string path) : path_(std::move(path)) {
+    try {
+        Open(false);
+    } catch (const ESearchIndex&) {
+        // Not an index we can read (damaged, or some other file): start afresh.
+        Open(true);
+    }
+}
+
+TSearchIndex::~TSearchIndex() {
+    CloseHandle();
+}
+
+void TSearchIndex::RemoveFiles(const std::string& path) {
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"})
+        std::remove((path + suffix).c_str());
+}
+
+void TSearchIndex::CloseHandle() {
+    if (db_) sqlite3_close_v2(db_);
+    db_ = nullptr;
+    inBatch_ = false;
+}
+
+void TSearchIndex::Fail(const std::string& what) {
+    throw ESearchIndex("search index " + path_ + ": " + what + ": " +
+                       (db_ ? sqlite3_errmsg(db_) : "cannot open"));
+}
+
+void TSearchIndex::Open(bool fresh) {
+    CloseHandle();
+    if (fresh) RemoveFiles(path_);
+    MakeFolders(path_);
+    if (sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
+        SQLITE_OK)
+        Fail("open");
+    sqlite3_busy_timeout(db_, 5000);
+    // A cache: losing it costs a rebuild, so the disk is not waited for.
+    Exec("PRAGMA synchronous=OFF");
+    Exec("PRAGMA journal_mode=WAL");
+    TStmt version(Prepare("PRAGMA user_version"));
+    if (sqlite3_step(version.get()) != SQLITE_ROW) Fail("read version");
+    const int found = sqlite3_column_int(version.get(), 0);
+    version.reset();
+    if (found != 0 && found != kIndexVersion) {
+        if (fresh) Fail("version");
+        Open(true);
+        return;
+    }
+    Exec(kSchema);
+    Exec(("PRAGMA user_version=" + std::to_string(kIndexVersion)).c_str());
+    // Reading the tables now finds a damaged file here rather than at the first search.
+    TStmt probe(Prepare("SELECT count(*) FROM docs"));
+    if (sqlite3_step(probe.get()) != SQLITE_ROW) Fail("read");
+}
+
+void TSearchIndex::Exec(const char* sql) {
+    char* error = nullptr;
+    if (sqlite3_exec(db_, sql, nullptr, nullptr, &error) != SQLITE_OK) {
+        const std::string message = error ? error : "error";
+        sqlite3_free(error);
+        throw ESearchIndex("search index " + path_ + ": " + message);
+    }
+}
+
+sqlite3_stmt* TSearchIndex::Prepare(const char* sql) {
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db_, sql, -1, &stmt, nullptr) != SQLITE_OK) Fail("prepare");
+    return stmt;
+}
+
+std::string TSearchIndex::Meta(const std::string& key) {
+    TStmt q(Prepare("SELECT value FROM meta WHERE key=?"));
+    sqlite3_bind_text(q.get(), 1, key.data(), static_cast<int>(key.size()), SQLITE_TRANSIENT);
+    const int rc = sqlite3_step(q.get());
+    if (rc == SQLITE_ROW) return reinterpret_cast<const char*>(sqlite3_column_text(q.get(), 0));
+    if (rc != SQLITE_DONE) Fail("read");
+    return {};
+}
+
+void TSearchIndex::SetMeta(const std::string& key, const std::string& value) {
+    TStmt q(Prepare("INSERT OR REPLACE INTO meta(key, value) VALUES(?, ?)"));
+    sqlite3_bind_text(q.get(), 1, key.data(), static_cast<int>(key.size()), SQLITE_TRANSIENT);
+    sqlite3_bind_text(q.get(), 2, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT);
+    if (sqlite3_step(q.get()) != SQLITE_DONE) Fail("write");
+}
+
+std::map<int, std::string> TSearchIndex::Stamps() {
+    std::map<int, std::string> stamps;
+    TStmt q(Prepare("SELECT id, stamp FROM docs"));
+    int rc;
+    while ((rc = sqlite3_step(q.get())) == SQLITE_ROW)
+        stamps.emplace(sqlite3_column_int(q.get(), 0),
+                       reinterpret_cast<const char*>(sqlite3_column_text(q.get(), 1)));
+    if (rc != SQLITE_DONE) Fail("read");
+    return stamps;
+}
+
+void TSearchIndex::Begin() {
+    if (inBatch_) return;
+    Exec("BEGIN IMMEDIATE");
+    inBatch_ = true;
+}
+
+void TSearchIndex::Commit() {
+    if (!inBatch_) return;
+    inBatch_ = false;
+    Exec("COMMIT");
+}
+
+void TSearchIndex::Put(int nodeId, const std::string& stamp, const std::string& title,
+                       const std::string& text) {
+    Remove(nodeId);
+    TStmt doc(Prepare("INSERT INTO docs(id, stamp) VALUES(?, ?)"));
+    sqlite3_bind_int(doc.get(), 1, nodeId);
+    sqlite3_bind_text(doc.get(), 2, stamp.data(), static_cast<int>(stamp.size()), SQLITE_STATIC);
+    if (sqlite3_step(doc.get()) != SQLITE_DONE) Fail("write");
+    TStmt fts(Prepare("INSERT INTO fts(rowid, title, body) VALUES(?, ?, ?)"));
+    sqlite3_bind_int(fts.get(), 1, nodeId);
+    sqlite3_bind_text(fts.get(), 2, title.data(), static_cast<int>(title.size()), SQLITE_STATIC);
+    sqlite3_bind_text(fts.get(), 3, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
+    if (sqlite3_step(fts.get()) != SQLITE_DONE) Fail("write");
+}
+
+void TSearchIndex::Remove(int nodeId) {
+    for (const char* sql : {"DELETE FROM docs WHERE id=?", "DELETE FROM fts WHERE rowid=?"}) {
+        TStmt q(Prepare(sql));
+        sqlite3_bind_int(q.get(), 1, nodeId);
+        if (sqlite3_step(q.get()) != SQLITE_DONE) Fail("write");
+    }
+}
+
+void TSearchIndex::Clear() {
+    Exec("DELETE FROM docs; DELETE FROM meta; DELETE FROM fts;");
+}
+
+std::vector<TSearchHit> TSearchIndex::Search(const std::string& userText, int limit) {
+    std::vector<TSearchHit> hits;
+    const std::string expr = MatchExpression(userText);
+    if (expr.empty()) return hits;
+    TStmt q(
+        Prepare("SELECT rowid, title, snippet(fts, -1, char(2), char(3), '...', 16) FROM fts "
+                "WHERE fts MATCH ? ORDER BY bm25(fts, 10.0, 1.0) LIMIT ?"));
+    sqlite3_bind_text(q.get(), 1, expr.data(), static_cast<int>(expr.size()), SQLITE_STATIC);
+    sqlite3_bind_int(q.get(), 2, limit > 0 ? limit : -1);
+    int rc;
+    while ((rc = sqlite3_step(q.get())) == SQLITE_ROW) {
+        TSearchHit hit;
+        hit.NodeId = sqlite3_column_int(q.get(), 0);
+        if (auto* t = sqlite3_column_text(q.get(), 1)) hit.Title = reinterpret_cast<const char*>(t);
+        if (auto* s = sqlite3_column_text(q.get(), 2))
+            hit.Snippet = reinterpret_cast<const char*>(s);
+        hits.push_back(std::move(hit));
+    }
+    if (rc != SQLITE_DONE) Fail("search");
+    return hits;
+}
