@@ -2,6 +2,11 @@
 
 #include <ibase.h>
 
+#include <utility>
+#include <vector>
+
+#include "store/Retry.h"
+
 namespace fb {
 
 Firebird::IMaster* Master() {
@@ -23,16 +28,37 @@ void Rethrow(const Firebird::FbException& e) {
     char buf[2048];
     Util()->formatStatus(buf, sizeof buf, e.getStatus());
     std::string message(buf);
-    long code = 0;
-    const ISC_STATUS* errors = e.getStatus()->getErrors();
-    if (errors && errors[0] == isc_arg_gds) code = static_cast<long>(errors[1]);
+    // Every code of the vector, for callers that tell kinds of refusal apart by code.
+    std::vector<long> codes;
+    const ISC_STATUS* v = e.getStatus()->getErrors();
+    while (v && *v != isc_arg_end) {
+        const ISC_STATUS kind = *v++;
+        if (kind == isc_arg_gds) codes.push_back(static_cast<long>(*v));
+        // A cstring argument takes a length and a pointer; every other one a single slot.
+        v += kind == isc_arg_cstring ? 2 : 1;
+    }
     // The embedded engine locks the file for one process; say plainly what to do.
     if (message.find("already opened with engine instance") != std::string::npos ||
         message.find("Database already opened") != std::string::npos)
         message +=
             "\nThe database file is in use by another program. Close it there, or share the "
             "database through a Firebird server (DatabaseName = host:/path/file.fdb).";
-    throw EDatabaseError(message, code);
+    // A shared database adds failures of its own; the server's words alone do not say
+    // what to do about them.
+    EDatabaseError error(message, std::move(codes));
+    if (IsLoginRefused(error))
+        message +=
+            "\nThe database server refused this user name and password (User and Password in "
+            "section [Interbase] of the configuration).";
+    else if (IsServerUnreachable(error))
+        message +=
+            "\nNo database server answers at the address in DatabaseName: check its host and "
+            "port, and that the Firebird server runs there.";
+    else if (IsConnectionLost(error))
+        message += "\nThe connection to the database server was lost.";
+    else
+        throw error;
+    throw EDatabaseError(message, error.GdsCodes());
 }
 
 }  // namespace fb
