@@ -1,0 +1,30 @@
+// Turning stored page bytes into text an e-book or a printed book can hold: decoded
+// to UTF-8 and cut down to well-formed XHTML.
+//
+// Stored bodies are fragments cut out of pages written for browsers of their time:
+// bytes of the page's own character set, unclosed tags, layout tables, fonts and
+// scripts. A book reader is strict, so a body is parsed by libxml2's HTML parser (as
+// a browser would read it) and written out again with a small set of elements that
+// are valid wherever they are put. No network access: images are not embedded, a
+// remote image becomes a link to it.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Bytes in the named character set (an HTML charset label such as "iso-8859-1",
+// "windows-1251", "utf-8") as UTF-8. An empty or unknown label reads as Latin-1;
+// a byte the character set does not allow there is read as Latin-1 too, so
+// nothing is ever lost or refused. Control characters that XML cannot hold are
+// dropped.
+std::string DecodeToUtf8(std::string_view bytes, std::string_view encoding);
+
+// The HTML fragment (UTF-8) as an XHTML fragment for inside <body>: only elements
+// and attributes that every reader accepts, nested as XHTML allows, links made
+// absolute against baseUrl (addresses that are not web addresses lose their link,
+// keeping their text), images replaced by a link to them (or their text inside a
+// link). Scripts, styles, forms and embedded objects are left out.
+std::string BodyToXhtml(std::string_view utf8Html, std::string_view baseUrl);
+
+// Text escaped for XML character data and attribute values.
+std::string XmlEscape(std::string_view utf8);
