@@ -20,6 +20,9 @@
 #include "config/AuxProj.h"
 #include "config/CmdLine.h"
 #include "config/EAbort.h"
+#include "export/Book.h"
+#include "export/EpubWriter.h"
+
 #include "logging/Connect.h"
 #include "store/Database.h"
 #include "store/Query.h"
@@ -51,6 +54,11 @@ const char* const kHelp =
     "                         become blanks); 0 lists the top level\n"
     "  show NODE_ID           write the document composed with its \"DEFAULT\" template\n"
     "                         to standard output, byte for byte\n"
+    "  export NODE_ID FILE    write the document and its whole branch below it, in tree\n"
+    "                         order, as a book: FILE ending in .epub gives an EPUB 3\n"
+    "                         e-book, .pdf a PDF (printed by Qt WebEngine, which needs\n"
+    "                         a display or QT_QPA_PLATFORM=offscreen); 0 exports every\n"
+    "                         document\n"
     "\n"
     "Options:\n"
     "  -I:FILE   the configuration file (also /I:FILE); by default wayfolio.ini\n"
@@ -245,6 +253,19 @@ int Show(TDatabase& db, int nodeId) {
     return kExitOk;
 }
 
+// The file "export" writes.
+std::string ExportFile;
+
+int ExportBook(TDatabase& db, int nodeId, const std::string& file) {
+    if (nodeId != 0 && !HasRow(db, nodeId)) return Fail("no document " + std::to_string(nodeId));
+    std::vector<TBookChapter> chapters = ReadChapters(db, BranchEntries(db, nodeId));
+    if (BookFormatOf(file) == TBookFormat::bfEpub)
+        WriteEpub(file, std::move(chapters));
+    else
+        return Fail("PDF export is not available in this build");
+    return kExitOk;
+}
+
 int Run(const std::string& command, int nodeId) {
     TDatabase db;
     TTransaction tr(db);
@@ -264,6 +285,8 @@ int Run(const std::string& command, int nodeId) {
         rc = Reload(db, nodeId, false, 999, false);
     else if (command == "children")
         rc = ListChildren(db, nodeId);
+    else if (command == "export")
+        rc = ExportBook(db, nodeId, ExportFile);
     else
         rc = Show(db, nodeId);
     db.Close();  // commits
@@ -287,9 +310,16 @@ int main(int argc, char* argv[]) {
     if (words.empty()) return Usage("no command given");
     const std::string& command = words[0];
     if (command != "reload" && command != "reload-branch" && command != "load-empty" &&
-        command != "children" && command != "show")
+        command != "children" && command != "show" && command != "export")
         return Usage("unknown command \"" + command + "\"");
-    if (words.size() != 2) return Usage(command + " takes one NODE_ID");
+    if (command == "export") {
+        if (words.size() != 3) return Usage("export takes NODE_ID FILE");
+        if (BookFormatOf(words[2]) == TBookFormat::bfUnknown)
+            return Usage("\"" + words[2] + "\" ends neither in .epub nor in .pdf");
+        ExportFile = words[2];
+    } else if (words.size() != 2) {
+        return Usage(command + " takes one NODE_ID");
+    }
     int nodeId = 0;
     if (!ParseNodeId(words[1], nodeId))
         return Usage("\"" + words[1] + "\" is no node id (a number of 0 or more)");

@@ -1,6 +1,8 @@
 #include "export/Book.h"
 
 #include <algorithm>
+#include <cctype>
+#include <string_view>
 #include <unordered_set>
 
 #include "app/NodeTree.h"
@@ -63,4 +65,18 @@ void EvenOutLevels(std::vector<TBookChapter>& chapters) {
 
 std::string BookTitle(const std::vector<TBookChapter>& chapters) {
     return chapters.empty() || chapters.front().Title.empty() ? "Wayfolio" : chapters.front().Title;
+}
+
+TBookFormat BookFormatOf(const std::string& fileName) {
+    auto endsWith = [&](std::string_view suffix) {
+        if (fileName.size() < suffix.size()) return false;
+        for (std::size_t i = 0; i < suffix.size(); ++i) {
+            const char c = fileName[fileName.size() - suffix.size() + i];
+            if (std::tolower(static_cast<unsigned char>(c)) != suffix[i]) return false;
+        }
+        return true;
+    };
+    if (endsWith(".epub")) return TBookFormat::bfEpub;
+    if (endsWith(".pdf")) return TBookFormat::bfPdf;
+    return TBookFormat::bfUnknown;
 }

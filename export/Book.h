@@ -38,3 +38,7 @@ void EvenOutLevels(std::vector<TBookChapter>& chapters);
 
 // The book's title: the first chapter's, or "Wayfolio" when there is none.
 std::string BookTitle(const std::vector<TBookChapter>& chapters);
+
+// What a file name asks for by its suffix (letter case ignored): ".epub" or ".pdf".
+enum class TBookFormat { bfUnknown, bfEpub, bfPdf };
+TBookFormat BookFormatOf(const std::string& fileName);
