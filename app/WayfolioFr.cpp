@@ -27,6 +27,7 @@
 #include "dialogs/DialogUtil.h"
 #include "dialogs/dg_About.h"
 #include "dialogs/dg_Settings.h"
+#include "logging/LogLines.h"
 #include "logging/LogTerm.h"
 #include "logging/Terminal.h"
 
@@ -331,6 +332,8 @@ QTreeWidgetItem* TForm1::AddItem(QTreeWidgetItem* parent, const std::string& tit
 
 void TForm1::LoadChildren(QTreeWidgetItem* node, bool placeholderOnly) {
     qDeleteAll(node->takeChildren());
+    // The tree reports no change when the current item goes with an ancestor.
+    NodesChange();
     const int nodeId = NodeIdOf(node);
     if (placeholderOnly) {
         if (HasChildren(IBDB, nodeId)) AddItem(node, "Loading...", 0, siNone);
@@ -497,7 +500,7 @@ void TForm1::ProcessMessages() {
 }
 
 void TForm1::WriteLog(unsigned char channel, const std::string& text) {
-    Logger->WriteLog("", channel, text);
+    Logger->WriteLog("", channel, LogLines(text));
 }
 
 void TForm1::ShowProgress(const TReloadProgress& progress) {
@@ -531,6 +534,7 @@ void TForm1::SettingsActionExecute() {
     if (!RunSettingsDialog(this)) return;
     IBDB.Close();
     qDeleteAll(root_->takeChildren());
+    NodesChange();  // should connecting fail, no item of the old tree is left to name
     FormShow();
 }
 

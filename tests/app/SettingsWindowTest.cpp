@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -83,6 +84,29 @@ TEST_F(SettingsWindowTest, AnEmptyDatabaseNameShowsTheConnectErrorAndOnlyTheRoot
     EXPECT_FALSE(shown.isEmpty());
     EXPECT_FALSE(form_->IBDB.Connected());
     EXPECT_EQ(form_->RootItem()->childCount(), 0);
+}
+
+TEST_F(SettingsWindowTest, AFailedReconnectLeavesNoIdOfAVanishedItemInTheStatusBar) {
+    // A document below the first level is selected: its item goes with the rebuild.
+    QTreeWidgetItem* notes = nullptr;
+    for (int i = 0; i < form_->RootItem()->childCount(); ++i)
+        if (form_->RootItem()->child(i)->childCount() > 0) notes = form_->RootItem()->child(i);
+    ASSERT_NE(notes, nullptr);
+    notes->setExpanded(true);
+    QTreeWidgetItem* child = notes->child(0);
+    form_->Nodes->setCurrentItem(child);
+    ASSERT_EQ(form_->StatusPanel0->text(), QString::number(TForm1::NodeIdOf(child)));
+
+    auto box = WhenModal<QMessageBox>([](QMessageBox* b) { b->accept(); });
+    RunSettings(true, [&](TSettingsDialog* d) {
+        d->Database->setText(QString::fromStdString(db_->Folder() + "/missing.fdb"));
+    });
+    EXPECT_TRUE(box->Ran());
+    ASSERT_EQ(form_->RootItem()->childCount(), 0);
+    // Only the root is left: the panel names it or nothing, never the gone item.
+    QTreeWidgetItem* current = form_->Nodes->currentItem();
+    EXPECT_TRUE(current == nullptr || current == form_->RootItem());
+    EXPECT_EQ(form_->StatusPanel0->text(), current ? QString("0") : QString());
 }
 
 }  // namespace

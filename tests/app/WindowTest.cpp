@@ -11,6 +11,8 @@
 #include "config/AuxProj.h"
 #include "logging/Terminal.h"
 #include "store/DbError.h"
+#include "store/Query.h"
+#include "tests/support/Files.h"
 #include "tests/support/TempDatabase.h"
 
 namespace {
@@ -242,6 +244,29 @@ TEST_F(WindowTest, SpaceKeyTogglesTheSelectedItem) {
     EXPECT_EQ(TForm1::StateOf(Top(1)), siMarked);  // Select branch
     QTest::keyClick(form_->windowHandle(), Qt::Key_U, Qt::ControlModifier);
     EXPECT_EQ(TForm1::StateOf(Top(1)), siUnmarked);
+}
+
+TEST_F(WindowTest, ADatabaseErrorOfSeveralLinesIsLoggedLineByLine) {
+    const std::string logFile = db_->Folder() + "/wayfolio.log";
+    PutIniText("Interbase", "LogFile", logFile);
+    form_->FormShow();
+    std::string message;
+    try {
+        TQuery q(form_->IBDB);
+        q.SetSQL("SELECT * FROM NO_SUCH_TABLE");
+        q.ExecQuery();
+    } catch (const EDatabaseError& e) {
+        message = e.what();
+    }
+    const QStringList lines = QString::fromStdString(message).split('\n', Qt::SkipEmptyParts);
+    ASSERT_GE(lines.size(), 3) << message;  // the engine's own message, as a run logs it
+
+    form_->WriteLog(3, message);
+    // Each line starts at the left edge of the pane, and the file holds CR LF records only.
+    const QStringList expected = QStringList{""} + lines + QStringList{""};
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form_->Log->Lines().size() >= expected.size(); }));
+    EXPECT_EQ(form_->Log->Lines().join("|").toStdString(), expected.join("|").toStdString());
+    EXPECT_EQ(ReadWholeFile(logFile), ("\r\n" + lines.join("\r\n") + "\r\n").toStdString());
 }
 
 }  // namespace
