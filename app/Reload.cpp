@@ -10,6 +10,7 @@
 #include "store/DbError.h"
 #include "store/FbApi.h"
 #include "store/Query.h"
+#include "store/Retry.h"
 #include "store/Statements.h"
 
 bool StopFlag = false;
@@ -56,6 +57,25 @@ std::string FitTitle(const std::string& title) {
          ++i)
         --end;
     return title.substr(0, end);
+}
+
+}  // namespace
+
+namespace {
+
+// On a shared database another client may hold a row a write needs, or store the
+// same node first. The write is then run again after a short wait (looking the node
+// up again, so it is linked, not lost); one that is still refused after that is
+// logged and skipped, and the run goes on, even at its start document.
+template <typename F>
+void StoreShared(TReloadHost& host, TReloadProgress& progress, F&& write) {
+    try {
+        RetryConflicts(write);
+    } catch (const EDatabaseError& e) {
+        if (!IsLockConflict(e) && !IsDuplicateKey(e)) throw;
+        ++progress.Errors;
+        host.WriteLog(3, e.what());
+    }
 }
 
 }  // namespace
@@ -166,11 +186,13 @@ void TReloadEngine::ReloadDocument(TDownload& Download, const std::string& Guide
                                              const std::string& url, const std::string& origId,
                                              TDownloadHandle& handle) {
         static_cast<TReloadHandle&>(handle).Fetched = true;
-        if (WithContent) StoreContent(title, body, head, encoding, url, origId, handle);
+        if (WithContent)
+            StoreShared(host_, progress_,
+                        [&] { StoreContent(title, body, head, encoding, url, origId, handle); });
     };
     Download.OnLink = [this](bool first, const std::string& title, const std::string& url,
                              const std::string& origId, int order, TDownloadHandle& handle) {
-        StoreLink(first, title, url, origId, order, handle);
+        StoreShared(host_, progress_, [&] { StoreLink(first, title, url, origId, order, handle); });
     };
 
     TReloadHandle handle(NodeId, ParentId, GuideType);
