@@ -21,7 +21,9 @@
 #include "app/Compose.h"
 #include "app/DbSettings.h"
 #include "app/DocumentView.h"
+#include "app/NodePath.h"
 #include "app/NodeTree.h"
+#include "app/SearchPanel.h"
 #include "config/AuxProj.h"
 #include "config/EAbort.h"
 #include "dialogs/DialogUtil.h"
@@ -133,6 +135,9 @@ void TForm1::CreateComponents() {
     pal.setColor(QPalette::Inactive, QPalette::HighlightedText,
                  pal.color(QPalette::Active, QPalette::HighlightedText));
     Nodes->setPalette(pal);
+    // The search field and its results sit above the tree.
+    Search = new TSearchPanel(IBDB, Nodes, Splitter1);
+    Search->OnChoose = [this](int nodeId) { Guarded([&] { ShowFoundDocument(nodeId); }); };
 
     Panel1 = new QFrame(Splitter1);
     Panel1->setObjectName("Panel1");
@@ -153,7 +158,7 @@ void TForm1::CreateComponents() {
     Splitter3->setStretchFactor(1, 0);
     Splitter3->setSizes({556, 84});
 
-    Splitter1->addWidget(Nodes);
+    Splitter1->addWidget(Search);
     Splitter1->addWidget(Panel1);
     Splitter1->setStretchFactor(0, 0);
     Splitter1->setStretchFactor(1, 1);
@@ -173,6 +178,7 @@ void TForm1::CreateComponents() {
     StatusPanel2->setObjectName("StatusPanel2");
     StatusPanel2->setMinimumWidth(180);
     statusBar()->addWidget(StatusPanel2);
+    statusBar()->addWidget(Search->Status);
 
     Logger = new TFileTermLogger(this);
     Logger->setObjectName("Logger");
@@ -255,6 +261,8 @@ void TForm1::CreateActions() {
 
 void TForm1::CreateMenus() {
     QMenu* edit = menuBar()->addMenu("Edit");
+    edit->addAction(Search->FindAction);
+    edit->addSeparator();
     edit->addAction(ToggleNodeAction);
     edit->addAction(SelectBranchAction);
     edit->addAction(UnselectBranchAction);
@@ -549,6 +557,27 @@ void TForm1::ShowSelectedDocument() {
         throw EProjError("Document " + std::to_string(NodeIdOf(item)) +
                          " is no longer in the database.");
     HTML->ShowHTML(std::move(output));
+}
+
+void TForm1::ShowFoundDocument(int nodeId) {
+    std::string output;
+    if (!ComposeNode(IBDB, nodeId, kKindDefault, output))
+        throw EProjError("Document " + std::to_string(nodeId) + " is no longer in the database.");
+    HTML->ShowHTML(std::move(output));
+    // Open the branches down to the document, along one path when it has several
+    // parents. A tree that changed meanwhile keeps the deepest item found.
+    QTreeWidgetItem* item = root_;
+    for (int id : PathFromRoot(IBDB, nodeId)) {
+        if (!item->isExpanded()) item->setExpanded(true);  // loads the children
+        QTreeWidgetItem* next = nullptr;
+        for (int i = 0; i < item->childCount() && !next; ++i)
+            if (NodeIdOf(item->child(i)) == id) next = item->child(i);
+        if (!next) break;
+        item = next;
+    }
+    if (item == root_) return;  // no link leads to it from the root
+    Nodes->setCurrentItem(item);
+    Nodes->scrollToItem(item);
 }
 
 void TForm1::ConcatSelected(QTreeWidgetItem* item, std::vector<TPiece>& pieces) {

@@ -19,6 +19,7 @@ class QTreeWidget;
 class QTreeWidgetItem;
 class QFrame;
 class TDocumentView;
+class TSearchPanel;
 struct TPiece;
 class TTerminal;
 class TFileTermLogger;
@@ -62,6 +63,7 @@ public:
     QAction* GotoWebAction = nullptr;
     QAction* DeleteNodeAction = nullptr;
     QMenu* PopupMenu1 = nullptr;
+    TSearchPanel* Search = nullptr;  // the search field and its results
 
     // The root item "All guides" (node id 0).
     QTreeWidgetItem* RootItem() const { return root_; }
@@ -99,6 +101,9 @@ public:
     void NodesExpanding(QTreeWidgetItem* item);
     void NodesCollapsed(QTreeWidgetItem* item);
     void ShowSelectedDocument();
+    // Shows a document found by a search and selects it in the tree, opening the
+    // branches above it.
+    void ShowFoundDocument(int nodeId);
 
     // Joining and saving documents.
     // Reads every marked item at and below item, parent before children, in tree
