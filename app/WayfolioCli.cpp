@@ -24,6 +24,7 @@
 #include "export/EpubWriter.h"
 
 #include "logging/Connect.h"
+#include "search/DocumentSearch.h"
 #include "store/Database.h"
 #include "store/Query.h"
 #include "store/Statements.h"
@@ -36,6 +37,7 @@ constexpr int kExitUsage = 2;
 
 const char* const kHelp =
     "Usage: wayfolio-cli [-I:FILE] COMMAND NODE_ID\n"
+    "       wayfolio-cli [-I:FILE] search QUERY\n"
     "\n"
     "Gathers travel-guide pages into the Wayfolio database without a window, and\n"
     "lists and shows the documents stored there.\n"
@@ -54,6 +56,13 @@ const char* const kHelp =
     "                         become blanks); 0 lists the top level\n"
     "  show NODE_ID           write the document composed with its \"DEFAULT\" template\n"
     "                         to standard output, byte for byte\n"
+    "  search QUERY           list the stored documents that hold the words, best\n"
+    "                         first, one per line: id, a tab, the title, a tab, a\n"
+    "                         snippet of the text around the matches. All words\n"
+    "                         must occur; \"quoted words\" form a phrase; word* matches\n"
+    "                         words beginning so; accents are ignored. The index is\n"
+    "                         kept in $XDG_CACHE_HOME/wayfolio/ (~/.cache/wayfolio/)\n"
+    "                         and brought up to date with the database first\n"
     "  export NODE_ID FILE    write the document and its whole branch below it, in tree\n"
     "                         order, as a book: FILE ending in .epub gives an EPUB 3\n"
     "                         e-book, .pdf a PDF (printed by Qt WebEngine, which needs\n"
@@ -266,6 +275,43 @@ int ExportBook(TDatabase& db, int nodeId, const std::string& file) {
     return kExitOk;
 }
 
+// The query of "search", taken from the command line.
+std::string SearchQuery;
+
+int SearchDocuments(TDatabase& db) {
+    const bool terminal = isatty(STDERR_FILENO) == 1;
+    TDocumentSearch search(db);
+    bool progressShown = false;
+    const auto hits = search.Search(SearchQuery, 0, [&](int done, int total) {
+        if (StopSignal) return false;
+        if (terminal) {
+            std::fprintf(stderr, "\r\033[Kindexing documents: %d of %d", done, total);
+            progressShown = true;
+        }
+        return true;
+    });
+    if (progressShown) std::fputs("\r\033[K", stderr);
+    if (StopSignal) return 128 + static_cast<int>(StopSignal);
+    // Matches are shown in bold on a terminal; a pipe gets the plain text.
+    const bool bold = isatty(STDOUT_FILENO) == 1;
+    std::string out;
+    for (const TSearchHit& hit : hits) {
+        std::string snippet;
+        for (char c : hit.Snippet) {
+            if (c == kMatchStart)
+                snippet += bold ? "\033[1m" : "";
+            else if (c == kMatchEnd)
+                snippet += bold ? "\033[0m" : "";
+            else
+                snippet += c;
+        }
+        out += std::to_string(hit.NodeId) + "\t" + OneLine(hit.Title) + "\t" + OneLine(snippet) +
+               "\n";
+    }
+    if (!WriteAll(out)) return Fail(std::string("cannot write the list: ") + std::strerror(errno));
+    return kExitOk;
+}
+
 int Run(const std::string& command, int nodeId) {
     TDatabase db;
     TTransaction tr(db);
@@ -285,6 +331,8 @@ int Run(const std::string& command, int nodeId) {
         rc = Reload(db, nodeId, false, 999, false);
     else if (command == "children")
         rc = ListChildren(db, nodeId);
+    else if (command == "search")
+        rc = SearchDocuments(db);
     else if (command == "export")
         rc = ExportBook(db, nodeId, ExportFile);
     else
@@ -310,8 +358,16 @@ int main(int argc, char* argv[]) {
     if (words.empty()) return Usage("no command given");
     const std::string& command = words[0];
     if (command != "reload" && command != "reload-branch" && command != "load-empty" &&
-        command != "children" && command != "show" && command != "export")
+        command != "children" && command != "show" && command != "export" &&
+        command != "search")
         return Usage("unknown command \"" + command + "\"");
+    if (command == "search") {
+        if (words.size() < 2) return Usage("search takes a QUERY");
+        for (size_t i = 1; i < words.size(); ++i) SearchQuery += (i > 1 ? " " : "") + words[i];
+        // Searching concerns no one node: the id checked below is the top level's.
+        words.resize(2);
+        words[1] = "0";
+    }
     if (command == "export") {
         if (words.size() != 3) return Usage("export takes NODE_ID FILE");
         if (BookFormatOf(words[2]) == TBookFormat::bfUnknown)

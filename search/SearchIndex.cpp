@@ -256,7 +256,7 @@ std::vector<TSearchHit> TSearchIndex::Search(const std::string& userText, int li
     const std::string expr = MatchExpression(userText);
     if (expr.empty()) return hits;
     TStmt q(
-        Prepare("SELECT rowid, title, snippet(fts, -1, char(2), char(3), '...', 16) FROM fts "
+        Prepare("SELECT rowid, title, snippet(fts, 1, char(2), char(3), '...', 16) FROM fts "
                 "WHERE fts MATCH ? ORDER BY bm25(fts, 10.0, 1.0) LIMIT ?"));
     sqlite3_bind_text(q.get(), 1, expr.data(), static_cast<int>(expr.size()), SQLITE_STATIC);
     sqlite3_bind_int(q.get(), 2, limit > 0 ? limit : -1);

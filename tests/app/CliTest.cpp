@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <fstream>
@@ -245,6 +246,36 @@ TEST_F(CliTest, InterruptStopsTheRunKeepsItsWorkAndFails) {
     EXPECT_EQ(children.Out, "11\tSlow\n12\tTwo\n");
     const TResult shown = Run({"-I:" + config_, "show", "11"});
     EXPECT_NE(shown.Out.find("Body of X_viewLocation_Slow"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(CliTest, SearchListsTheDocumentsFoundBestFirst) {
+    Release();
+    setenv("XDG_CACHE_HOME", (temp_.Folder() + "/cache").c_str(), 1);
+    ASSERT_EQ(Run({"-I:" + config_, "reload-branch", "1"}).Status, 0);
+
+    // "Two" is the title of 12 and a word of its text; 1 and 11 only link to it.
+    const TResult two = Run({"-I:" + config_, "search", "two"});
+    ASSERT_EQ(two.Status, 0) << two.Err;
+    EXPECT_EQ(two.Out.rfind("12\tTwo\t", 0), 0u) << two.Out;
+    EXPECT_NE(two.Out.find("Body of X_viewLocation_Two\n"), std::string::npos) << two.Out;
+
+    // The words of a phrase together; several words make one query.
+    const TResult phrase = Run({"-I:" + config_, "search", "\"body of\"", "slow"});
+    ASSERT_EQ(phrase.Status, 0) << phrase.Err;
+    EXPECT_EQ(phrase.Out.rfind("11\tSlow\t", 0), 0u) << phrase.Out;
+    EXPECT_EQ(std::count(phrase.Out.begin(), phrase.Out.end(), '\n'), 1) << phrase.Out;
+
+    const TResult none = Run({"-I:" + config_, "search", "nowhere"});
+    EXPECT_EQ(none.Status, 0) << none.Err;
+    EXPECT_EQ(none.Out, "");
+    const TResult usage = Run({"-I:" + config_, "search"});
+    EXPECT_EQ(usage.Status, 2);
+    EXPECT_NE(usage.Err.find("QUERY"), std::string::npos) << usage.Err;
+    unsetenv("XDG_CACHE_HOME");
 }
 
 }  // namespace
