@@ -6,6 +6,7 @@
 #include <unordered_set>
 
 #include "app/NodeTree.h"
+#include "export/BookText.h"
 #include "store/Database.h"
 #include "store/Query.h"
 #include "store/Statements.h"
@@ -79,4 +80,13 @@ TBookFormat BookFormatOf(const std::string& fileName) {
     if (endsWith(".epub")) return TBookFormat::bfEpub;
     if (endsWith(".pdf")) return TBookFormat::bfPdf;
     return TBookFormat::bfUnknown;
+}
+
+std::string ChapterTitle(const TBookChapter& chapter) {
+    std::string title = DecodeToUtf8(chapter.Title, chapter.Encoding);
+    for (char& c : title)
+        if (c == '\n' || c == '\r' || c == '\t') c = ' ';
+    return title.find_first_not_of(' ') == std::string::npos
+               ? "Document " + std::to_string(chapter.NodeId)
+               : title;
 }

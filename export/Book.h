@@ -42,3 +42,7 @@ std::string BookTitle(const std::vector<TBookChapter>& chapters);
 // What a file name asks for by its suffix (letter case ignored): ".epub" or ".pdf".
 enum class TBookFormat { bfUnknown, bfEpub, bfPdf };
 TBookFormat BookFormatOf(const std::string& fileName);
+
+// The chapter's title as a book shows it: decoded to UTF-8 from its Encoding, on one
+// line, and "Document N" when it has none.
+std::string ChapterTitle(const TBookChapter& chapter);

@@ -23,15 +23,6 @@ std::string ChapterFile(std::size_t index) {
     return name;
 }
 
-std::string ChapterTitle(const TBookChapter& chapter) {
-    std::string title = DecodeToUtf8(chapter.Title, chapter.Encoding);
-    for (char& c : title)
-        if (c == '\n' || c == '\r' || c == '\t') c = ' ';
-    return title.find_first_not_of(' ') == std::string::npos
-               ? "Document " + std::to_string(chapter.NodeId)
-               : title;
-}
-
 std::string Now() {
     const std::time_t now = std::time(nullptr);
     std::tm utc{};

@@ -1,0 +1,94 @@
+// The PDF book printed by the real Qt WebEngine (offscreen) and read back with
+// pdftotext: the titles in order, and page numbers that tell the truth.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "export/PdfWriter.h"
+
+namespace {
+
+std::string Shell(const std::string& command) {
+    std::string out;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return out;
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+    pclose(pipe);
+    return out;
+}
+
+std::string PageText(const std::string& pdf, int page) {
+    return Shell("pdftotext -layout -f " + std::to_string(page) + " -l " + std::to_string(page) +
+                 " '" + pdf + "' -");
+}
+
+TBookChapter Chapter(int id, int level, const std::string& title, const std::string& body,
+                     const std::string& encoding = "utf-8") {
+    TBookChapter c;
+    c.NodeId = id;
+    c.Level = level;
+    c.Title = title;
+    c.Body = body;
+    c.Encoding = encoding;
+    c.OrigUrl = "http://site.test/guide/page.html";
+    return c;
+}
+
+TEST(PdfExportTest, ContentsGiveEachTitlesPageAndPagesAreNumbered) {
+    std::string longBody;
+    for (int i = 0; i < 400; ++i)
+        longBody += "<p>Paragraph " + std::to_string(i) + " of the long guide.</p>";
+    std::vector<TBookChapter> chapters{
+        Chapter(1, 0, "Alpha Europe", "<p>Start</p>"),
+        Chapter(2, 1, "Bravo Caf\xE9s", longBody + "<script>document.write('x')</script>",
+                "iso-8859-1"),
+        Chapter(3, 2, "Charlie Lyon", "<table><tr><td>cell</td></tr></table>"),
+        Chapter(4, 1, "Delta Rome", "<p>Fin</p>"),
+    };
+    char folder[] = "/tmp/wf_pdf_XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string pdf = std::string(folder) + "/book.pdf";
+    WritePdf(pdf, chapters);
+
+    // The titles in order: the contents first, then the chapters.
+    const std::string all = Shell("pdftotext '" + pdf + "' -");
+    std::size_t at = all.find("Contents");
+    ASSERT_NE(at, std::string::npos) << all.substr(0, 500);
+    const std::vector<std::string> titles{"Alpha Europe", "Bravo Caf\xC3\xA9s", "Charlie Lyon",
+                                          "Delta Rome"};
+    for (int pass = 0; pass < 2; ++pass) {
+        for (const std::string& title : titles) {
+            const std::size_t next = all.find(title, at);
+            ASSERT_NE(next, std::string::npos) << title << " (pass " << pass << ")";
+            at = next + title.size();
+        }
+    }
+    EXPECT_EQ(all.find("document.write"), std::string::npos);
+
+    // Each contents entry names the page its chapter starts on, and every page
+    // carries its own number at its foot.
+    const std::string contents = PageText(pdf, 1);
+    int previous = 1;
+    for (const std::string& title : titles) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_search(contents, m, std::regex(title + R"(\s+(\d+))"))) << contents;
+        const int page = std::stoi(m[1]);
+        EXPECT_GT(page, previous) << title;
+        previous = page;
+        const std::string text = PageText(pdf, page);
+        EXPECT_EQ(text.find(title), text.find_first_not_of(" \n")) << title << "\n" << text;
+        EXPECT_TRUE(std::regex_search(text, std::regex("\\s" + std::to_string(page) + "\\s*\f?$")))
+            << text;
+    }
+    EXPECT_GE(previous, 5) << "the long chapter spans several pages";
+    std::remove(pdf.c_str());
+    rmdir(folder);
+}
+
+}  // namespace
