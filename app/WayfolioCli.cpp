@@ -22,7 +22,6 @@
 #include "config/EAbort.h"
 #include "export/Book.h"
 #include "export/EpubWriter.h"
-#include "export/PdfWriter.h"
 
 #include "logging/Connect.h"
 #include "search/DocumentSearch.h"
@@ -272,7 +271,7 @@ int ExportBook(TDatabase& db, int nodeId, const std::string& file) {
     if (BookFormatOf(file) == TBookFormat::bfEpub)
         WriteEpub(file, std::move(chapters));
     else
-        WritePdfWithoutWindow(file, std::move(chapters));
+        return Fail("PDF export is not available in this build");
     return kExitOk;
 }
 
