@@ -22,6 +22,7 @@
 #include "config/EAbort.h"
 #include "export/Book.h"
 #include "export/EpubWriter.h"
+#include "export/PdfWriter.h"
 
 #include "logging/Connect.h"
 #include "search/DocumentSearch.h"
@@ -271,7 +272,7 @@ int ExportBook(TDatabase& db, int nodeId, const std::string& file) {
     if (BookFormatOf(file) == TBookFormat::bfEpub)
         WriteEpub(file, std::move(chapters));
     else
-        return Fail("PDF export is not available in this build");
+        WritePdfWithoutWindow(file, std::move(chapters));
     return kExitOk;
 }
 
