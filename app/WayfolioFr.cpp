@@ -20,6 +20,7 @@
 
 #include "app/Compose.h"
 #include "app/DbSettings.h"
+#include "app/BookExport.h"
 #include "app/DocumentView.h"
 #include "app/NodePath.h"
 #include "app/NodeTree.h"
@@ -94,6 +95,13 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     AskSaveHTMLFile = [this] {
         TOwnedDialog<QFileDialog> dialog(new QFileDialog(this));
         SetupSaveHTMLDialog(*dialog.get());
+        if (dialog->exec() != QDialog::Accepted || !dialog || dialog->selectedFiles().isEmpty())
+            return QString();
+        return dialog->selectedFiles().first();
+    };
+    AskExportBookFile = [this] {
+        TOwnedDialog<QFileDialog> dialog(new QFileDialog(this));
+        SetupExportBookDialog(*dialog.get());
         if (dialog->exec() != QDialog::Accepted || !dialog || dialog->selectedFiles().isEmpty())
             return QString();
         return dialog->selectedFiles().first();
@@ -251,6 +259,9 @@ void TForm1::CreateActions() {
                               QKeySequence("Ctrl+E"), &TForm1::ExportActionExecute);
     SaveHTMLAction = MakeAction("Save HTML...", "Save current HTML document",
                                 QKeySequence("Ctrl+S"), &TForm1::SaveHTMLActionExecute);
+    ExportBookAction =
+        MakeAction("Export book...", "Save the marked documents as an e-book (EPUB) or a PDF",
+                   QKeySequence(), &TForm1::ExportBookActionExecute);
     GotoWebAction =
         MakeAction("Goto web", "Open page in browser from web, online connection required",
                    QKeySequence("Ctrl+G"), &TForm1::GotoWebActionExecute);
@@ -278,6 +289,7 @@ void TForm1::CreateMenus() {
     tools->addSeparator();
     tools->addAction(ExportAction);
     tools->addAction(SaveHTMLAction);
+    tools->addAction(ExportBookAction);
     tools->addSeparator();
     tools->addAction(StopAction);
     tools->addSeparator();
@@ -607,4 +619,17 @@ void TForm1::SaveHTMLActionExecute() {
     const QString path = AskSaveHTMLFile();
     if (path.isEmpty()) return;
     HTML->SaveDocument(path);
+}
+
+void TForm1::ExportBookActionExecute() {
+    std::vector<TBookEntry> entries;
+    CollectMarked(root_, 0, entries);
+    // Asked before the dialog, so that no empty book is written.
+    if (entries.empty())
+        throw EProjError("No document is marked. Mark the documents to export first.");
+    const QString path = AskExportBookFile();
+    if (path.isEmpty()) return;
+    StatusPanel1->setText("Exporting...");
+    const int count = ExportBook(IBDB, entries, path);
+    StatusPanel1->setText(QString("%1 documents exported to %2").arg(count).arg(path));
 }

@@ -60,6 +60,7 @@ public:
     QAction* UnselectBranchAction = nullptr;
     QAction* ExportAction = nullptr;
     QAction* SaveHTMLAction = nullptr;
+    QAction* ExportBookAction = nullptr;
     QAction* GotoWebAction = nullptr;
     QAction* DeleteNodeAction = nullptr;
     QMenu* PopupMenu1 = nullptr;
@@ -111,6 +112,10 @@ public:
     void ConcatSelected(QTreeWidgetItem* item, std::vector<TPiece>& pieces);
     void ExportActionExecute();
     void SaveHTMLActionExecute();
+    // "Export book...": the marked documents as an EPUB or a PDF.
+    void ExportBookActionExecute();
+    // Asks for the book's file; empty when the user cancels. Tests replace the dialog.
+    std::function<QString()> AskExportBookFile;
     // Asks for the file "Save HTML..." writes; empty when the user cancels. Tests
     // replace the dialog.
     std::function<QString()> AskSaveHTMLFile;
