@@ -59,7 +59,7 @@ Firebird::ITransaction* TTransaction::Handle() {
 }
 
 void TTransaction::CommitRetaining() {
-    fb::Guard([&] {
+    db_.Guard([&] {
         fb::TStatus st;
         Handle()->commitRetaining(&st);
     });
@@ -67,7 +67,7 @@ void TTransaction::CommitRetaining() {
 
 void TTransaction::Commit() {
     if (!tra_) return;
-    fb::Guard([&] {
+    db_.Guard([&] {
         fb::TStatus st;
         tra_->commit(&st);
         tra_.release();  // a successful commit releases the interface itself
@@ -145,12 +145,19 @@ void TDatabase::Close() {
             defaultTransaction_->Forget();
         }
     }
-    try {
-        fb::TStatus st;
-        att_->detach(&st);
-        att_.release();  // a successful detach releases the interface itself
-    } catch (const Firebird::FbException&) {
-        att_.reset();  // a lost connection cannot be detached; just let it go
+    if (att_) {  // gone already when the commit found the connection lost
+        try {
+            fb::TStatus st;
+            att_->detach(&st);
+            att_.release();  // a successful detach releases the interface itself
+        } catch (const Firebird::FbException&) {
+            att_.reset();  // a lost connection cannot be detached; just let it go
+        }
     }
     if (failure) std::rethrow_exception(failure);
+}
+
+void TDatabase::DropLostConnection() {
+    if (defaultTransaction_) defaultTransaction_->Forget();
+    att_.reset();
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "store/FbApi.h"
+#include "store/Retry.h"
 
 class TDatabase;
 
@@ -70,6 +71,20 @@ public:
     TTransaction* DefaultTransaction() const { return defaultTransaction_; }
     // The attachment; EDatabaseError when not connected.
     Firebird::IAttachment* Attachment();
+
+    // Runs f, turning Firebird's exception into EDatabaseError. When the error says the
+    // connection to the server is gone, the attachment and the default transaction are
+    // let go first: Connected() is then false, and the next Open() connects afresh.
+    template <typename F>
+    auto Guard(F&& f) -> decltype(f()) {
+        try {
+            return fb::Guard(std::forward<F>(f));
+        } catch (const EDatabaseError& e) {
+            if (IsConnectionLost(e)) DropLostConnection();
+            throw;
+        }
+    }
+    void DropLostConnection();
 
 private:
     std::vector<std::pair<std::string, std::string>> params_;

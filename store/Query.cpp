@@ -169,7 +169,7 @@ void TQuery::SetParamNull(std::string_view name) {
 
 void TQuery::Prepare() {
     if (stmt_) return;
-    fb::Guard([&] {
+    db_.Guard([&] {
         fb::TStatus st;
         stmt_.reset(db_.Attachment()->prepare(&st, tr_.Handle(), 0, preparedSql_.c_str(),
                                               static_cast<unsigned>(db_.EffectiveDialect()),
@@ -251,7 +251,7 @@ void TQuery::PrepareInput(fb::MetadataPtr& meta, std::vector<unsigned char>& buf
 
 void TQuery::ExecQuery() {
     Close();
-    fb::Guard([&] {
+    db_.Guard([&] {
         fb::MetadataPtr inMeta;
         std::vector<unsigned char> inBuf;
         PrepareInput(inMeta, inBuf);
@@ -266,7 +266,7 @@ void TQuery::ExecQuery() {
 
 void TQuery::Next() {
     if (!cursor_ || eof_) return;
-    fb::Guard([&] {
+    db_.Guard([&] {
         fb::TStatus st;
         if (cursor_->fetchNext(&st, row_.data()) != Firebird::IStatus::RESULT_OK) {
             eof_ = true;
@@ -290,7 +290,7 @@ void TQuery::Close() {
 
 void TQuery::ExecSQL() {
     Close();
-    fb::Guard([&] {
+    db_.Guard([&] {
         fb::MetadataPtr inMeta;
         std::vector<unsigned char> inBuf;
         PrepareInput(inMeta, inBuf);
@@ -324,7 +324,7 @@ void TQuery::CheckRow(int index) const {
 
 const unsigned char* TQuery::Column(int index, unsigned& type) const {
     CheckRow(index);
-    return fb::Guard([&]() -> const unsigned char* {
+    return db_.Guard([&]() -> const unsigned char* {
         fb::TStatus st;
         const auto i = static_cast<unsigned>(index);
         if (*reinterpret_cast<const short*>(&row_[outMeta_->getNullOffset(&st, i)])) return nullptr;
@@ -342,7 +342,7 @@ std::string TQuery::AsText(int index) const {
     unsigned type = 0;
     const unsigned char* data = Column(index, type);
     if (!data) return {};
-    return fb::Guard([&]() -> std::string {
+    return db_.Guard([&]() -> std::string {
         fb::TStatus st;
         const auto i = static_cast<unsigned>(index);
         const int scale = outMeta_->getScale(&st, i);
