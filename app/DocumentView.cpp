@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QPointer>
 #include <QSaveFile>
 #include <QUrl>
 #include <QWebEnginePage>
@@ -15,8 +16,10 @@
 #include <cstring>
 #include <vector>
 
+#include "app/WebLinks.h"
 #include "config/AuxProj.h"
 #include "dialogs/DialogUtil.h"
+#include "download/WebAddress.h"
 
 namespace {
 
@@ -37,18 +40,24 @@ public:
 protected:
     bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override {
         if (!view_) return false;
-        if (url.isLocalFile()) {
-            const std::string& ownFile = view_->TempFileName();
-            return !ownFile.empty() &&
-                   QFile::encodeName(url.toLocalFile()).toStdString() == ownFile;
-        }
-        const QString scheme = url.scheme().toLower();
-        const bool web = scheme == "http" || scheme == "https";
+        const std::string& ownFile = view_->TempFileName();
+        if (url.isLocalFile() && !ownFile.empty() &&
+            QFile::encodeName(url.toLocalFile()).toStdString() == ownFile)
+            return true;
         if (isMainFrame) {
-            if (web && type == NavigationTypeLinkClicked && view_->OpenLink) view_->OpenLink(url);
+            // Handled once the engine is done asking: the answer may show a message.
+            if (type == NavigationTypeLinkClicked)
+                QMetaObject::invokeMethod(
+                    view_,
+                    [view = QPointer<TDocumentView>(view_), url] {
+                        if (view) view->LinkClicked(url);
+                    },
+                    Qt::QueuedConnection);
             return false;
         }
-        return web || scheme == "about" || scheme == "data";
+        const QString scheme = url.scheme().toLower();
+        return !url.isLocalFile() &&
+               (scheme == "http" || scheme == "https" || scheme == "about" || scheme == "data");
     }
 
 private:
@@ -74,7 +83,7 @@ bool WriteAll(int fd, const std::string& data) {
 }  // namespace
 
 TDocumentView::TDocumentView(QWidget* parent) : QWebEngineView(parent) {
-    OpenLink = [](const QUrl& url) { ShellOpen(url.toString()); };
+    OpenLink = [](const QUrl& url) { OpenWebAddress(url.toEncoded().toStdString()); };
     auto* page = new TDocumentPage(this);
     QWebEngineSettings* s = page->settings();
     // Pages come from the web: their scripts stay off, and a document shown from a
@@ -112,6 +121,16 @@ TDocumentView::TDocumentView(QWidget* parent) : QWebEngineView(parent) {
 TDocumentView::~TDocumentView() {
     if (auto* p = dynamic_cast<TDocumentPage*>(page())) p->Detach();
     if (!tempFileName_.empty()) ::unlink(tempFileName_.c_str());
+}
+
+void TDocumentView::LinkClicked(const QUrl& url) {
+    try {
+        if (!IsWebAddress(url.toEncoded().toStdString()))
+            throw EProjError(RefusedAddressMessage(url.toString().toStdString()));
+        if (OpenLink) OpenLink(url);
+    } catch (...) {
+        ShowCurrentException(this);
+    }
 }
 
 void TDocumentView::CreateTempFile() {

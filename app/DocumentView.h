@@ -36,6 +36,9 @@ public:
     // whole document is written. EProjError when nothing is shown or writing fails.
     void SaveDocument(const QString& path) const;
 
+    // A link the user clicked in the shown document: an http or https address goes to
+    // OpenLink; any other is refused with a message that names it. Errors are shown.
+    void LinkClicked(const QUrl& url);
     // Opens a web link the user clicked in the shown document; the desktop's browser
     // unless replaced (tests replace it).
     std::function<void(const QUrl&)> OpenLink;

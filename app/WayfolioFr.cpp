@@ -25,6 +25,7 @@
 #include "app/NodePath.h"
 #include "app/NodeTree.h"
 #include "app/SearchPanel.h"
+#include "app/WebLinks.h"
 #include "config/AuxProj.h"
 #include "config/EAbort.h"
 #include "dialogs/DialogUtil.h"
@@ -531,8 +532,7 @@ void TForm1::ShowProgress(const TReloadProgress& progress) {
 void TForm1::GotoWebActionExecute() {
     QTreeWidgetItem* item = Selected();
     if (!item || NodeIdOf(item) == 0) return;  // the root and placeholders have no address
-    const std::string url = ReadOrigUrl(IBDB, NodeIdOf(item));
-    CheckShellExecute(ShellOpen(BytesToQString(url)));
+    OpenWebAddress(ReadOrigUrl(IBDB, NodeIdOf(item)));
 }
 
 void TForm1::DeleteNodeActionExecute() {

@@ -8,6 +8,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QImage>
+#include <QMessageBox>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -23,6 +24,7 @@
 #include "app/WayfolioFr.h"
 #include "config/AuxProj.h"
 #include "store/Query.h"
+#include "tests/app/DesktopRecorder.h"
 #include "tests/dialogs/ModalDriver.h"
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/TempDatabase.h"
@@ -259,6 +261,59 @@ TEST(DocumentViewTest, ClickedLinksOpenOutsideTheView) {
     EXPECT_EQ(view.url(), QUrl::fromLocalFile(QString::fromStdString(view.TempFileName())));
     EXPECT_EQ(PlainText(view.page()), "away");
     EXPECT_TRUE(server.Requests().empty());
+}
+
+TEST(DocumentViewTest, ClickedLinksOfOtherSchemesAreRefusedByName) {
+    TDesktopRecorder desktop({"file", "smb", "guidebook"});
+    TDocumentView view;
+    QList<QUrl> opened;
+    view.OpenLink = [&](const QUrl& url) { opened << url; };
+    view.resize(400, 300);
+    view.show();
+    // Three links, one above the other, 100 pixels each.
+    const QStringList links{"file:///etc/passwd", "smb://server/share/plan.doc",
+                            "guidebook:run?x=1"};
+    std::string page = "<body style='margin:0'>";
+    for (const QString& link : links)
+        page += "<a href='" + link.toStdString() +
+                "' style='display:block;width:400px;height:100px'>away</a>";
+    QSignalSpy loaded(&view, &QWebEngineView::loadFinished);
+    view.ShowHTML(page + "</body>");
+    ASSERT_TRUE(WaitUntil([&] { return loaded.count() > 0; }));
+
+    // Every message box is answered; clicks go to the first link not yet named, until
+    // the view has painted and takes input and each link has brought its message.
+    QStringList shown;
+    std::unique_ptr<TModalStep> box;
+    auto answer = [&] {
+        box = WhenModal<QMessageBox>(
+            [&](QMessageBox* b) {
+                shown << b->text();
+                b->accept();
+            },
+            kBoundMs);
+    };
+    answer();
+    auto named = [&](const QString& link) {
+        for (const QString& text : shown)
+            if (text.contains("\"" + link + "\"")) return true;
+        return false;
+    };
+    QDeadlineTimer nextClick(0);
+    ASSERT_TRUE(WaitUntil([&] {
+        if (box->Ran()) answer();
+        int next = 0;
+        while (next < links.size() && named(links[next])) ++next;
+        if (next == links.size()) return true;
+        if (nextClick.hasExpired() && view.focusProxy()) {
+            QTest::mouseClick(view.focusProxy(), Qt::LeftButton, {}, QPoint(100, 50 + 100 * next));
+            nextClick.setRemainingTime(250);
+        }
+        return false;
+    })) << shown.join("\n").toStdString();
+    EXPECT_TRUE(opened.isEmpty());
+    EXPECT_TRUE(desktop.opened.isEmpty()) << desktop.opened.join(" ").toStdString();
+    EXPECT_EQ(view.url(), QUrl::fromLocalFile(QString::fromStdString(view.TempFileName())));
 }
 
 TEST_F(DisplayTest, JoinFollowsTreeOrderOverItemsPresentInTheTree) {

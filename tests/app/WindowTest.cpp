@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTreeWidget>
@@ -12,6 +13,8 @@
 #include "logging/Terminal.h"
 #include "store/DbError.h"
 #include "store/Query.h"
+#include "tests/app/DesktopRecorder.h"
+#include "tests/dialogs/ModalDriver.h"
 #include "tests/support/Files.h"
 #include "tests/support/TempDatabase.h"
 
@@ -267,6 +270,39 @@ TEST_F(WindowTest, ADatabaseErrorOfSeveralLinesIsLoggedLineByLine) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return form_->Log->Lines().size() >= expected.size(); }));
     EXPECT_EQ(form_->Log->Lines().join("|").toStdString(), expected.join("|").toStdString());
     EXPECT_EQ(ReadWholeFile(logFile), ("\r\n" + lines.join("\r\n") + "\r\n").toStdString());
+}
+
+TEST_F(WindowTest, GotoWebHandsOnlyWebAddressesToTheDesktopEncoded) {
+    TDesktopRecorder desktop({"http", "https", "file", "smb", "guidebook"});
+    form_->FormShow();
+    form_->Nodes->setCurrentItem(Top(1));  // Alpha, node 11
+    auto gotoWeb = [&](const std::string& url) {
+        TQuery q(form_->IBDB);
+        q.SetSQL("UPDATE NODE SET ORIG_URL = :Url WHERE NODE_ID = 11");
+        q.SetParam("Url", url);
+        q.ExecSQL();
+        form_->IBTransaction.CommitRetaining();
+        QString shown;
+        auto box = WhenModal<QMessageBox>([&](QMessageBox* b) {
+            shown = b->text();
+            b->accept();
+        });
+        form_->GotoWebAction->trigger();
+        return shown.toStdString();
+    };
+
+    // As a page wrote it: blanks and a Latin-1 byte go out percent-encoded.
+    EXPECT_EQ(gotoWeb("http://127.0.0.1/Z\xFCrich old town/?q=a b"), "");
+    EXPECT_EQ(gotoWeb("HTTPS://127.0.0.1/ok"), "");
+    EXPECT_EQ(desktop.opened.join(" ").toStdString(),
+              "http://127.0.0.1/Z%FCrich%20old%20town/?q=a%20b https://127.0.0.1/ok");
+
+    // Anything else is refused with a message naming it, and nothing is opened.
+    for (const char* refused : {"file:///etc/passwd", "smb://server/share", "guidebook:run?x=1"}) {
+        const std::string shown = gotoWeb(refused);
+        EXPECT_NE(shown.find("\"" + std::string(refused) + "\""), std::string::npos) << shown;
+    }
+    EXPECT_EQ(desktop.opened.size(), 2);
 }
 
 }  // namespace
