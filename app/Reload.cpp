@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "config/EAbort.h"
+#include "download/WebAddress.h"
 #include "download/wf_Download.h"
 #include "store/DbError.h"
 #include "store/FbApi.h"
@@ -186,7 +187,9 @@ void TReloadEngine::ReloadDocument(TDownload& Download, const std::string& Guide
                                              const std::string& url, const std::string& origId,
                                              TDownloadHandle& handle) {
         static_cast<TReloadHandle&>(handle).Fetched = true;
-        if (WithContent)
+        // A page whose layout its reader did not recognise delivers an empty body, which
+        // would replace a good one: its stored content is kept.
+        if (WithContent && handle.LayoutKnown)
             StoreShared(host_, progress_,
                         [&] { StoreContent(title, body, head, encoding, url, origId, handle); });
     };
@@ -201,6 +204,11 @@ void TReloadEngine::ReloadDocument(TDownload& Download, const std::string& Guide
         if (top) topDownloaded_ = true;
         RunDownload(Download, Url, handle);
         if (!handle.Fetched) ++progress_.FailedDownloads;
+        if (handle.Fetched && !handle.LayoutKnown) {
+            ++progress_.UnknownLayouts;
+            host_.WriteLog(3, "The layout of the page \"" + SafeLogText(Url) +
+                                  "\" was not recognised; its stored content is kept");
+        }
         if (top) topFetched_ = handle.Fetched;
     }
     ReportAndProcessMessages();

@@ -29,6 +29,7 @@ struct TReloadProgress {
     int FailedDownloads = 0;   // requests that delivered no page
     int Links = 0;             // links stored (new or with their order rewritten)
     int Errors = 0;            // errors below the start document, logged on channel 3
+    int UnknownLayouts = 0;    // pages that arrived in a layout their reader did not know
     int Commits = 0;           // commits retaining, one after every write
     double CommitSeconds = 0;  // time those commits took (the disk's share of a run)
 };

@@ -3,21 +3,35 @@
 namespace {
 
 // A section's list runs from its heading to the end of the enclosing div.
-std::string_view SectionList(std::string_view html, std::string_view heading) {
+std::string SectionHeading(std::string_view heading) {
     std::string marker = "<h2 class=\"smalltitle\">";
     marker += heading;
     marker += "</h2>";
-    return CutBetween(html, marker, "</div>");
+    return marker;
 }
+
+std::string_view SectionList(std::string_view html, std::string_view heading) {
+    return CutBetween(html, SectionHeading(heading), "</div>");
+}
+
+constexpr std::string_view BodyStart = "<img id=\"LocationImage\"";
+constexpr std::string_view BodyEnd = "</form>";
 
 }  // namespace
 
 void TAlphaBedsDownload::ParseContent(const std::string& url, const std::string& html,
                                       TDownloadHandle& handle) {
     std::string_view page = html;
-    std::string_view region = CutBetween(page, "<img id=\"LocationImage\"", "</form>");
+    std::string_view region = CutBetween(page, BodyStart, BodyEnd);
     const std::string body(TrimBlanks(CutBetween(region, "</table>", "<div>&nbsp;</div>")));
     DoContent("", body, "", FindCharset(html, "utf-8"), url, MakeOrigId(url), handle);
+}
+
+bool TAlphaBedsDownload::KnowsLayout(const std::string& /*url*/, const std::string& html) const {
+    if (HasMarkers(html, BodyStart, BodyEnd)) return true;
+    for (std::string_view heading : SectionTitles)
+        if (HasMarkers(html, SectionHeading(heading), "</div>")) return true;
+    return false;
 }
 
 void TAlphaBedsDownload::ParseLinks(bool first, const std::string& url, const std::string& html,

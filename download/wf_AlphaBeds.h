@@ -24,4 +24,6 @@ public:
                       TDownloadHandle& handle) override;
     void ParseLinks(bool first, const std::string& url, const std::string& html,
                     TDownloadHandle& handle) override;
+    // The location image's region (the body) or either headed section (the links).
+    bool KnowsLayout(const std::string& url, const std::string& html) const override;
 };

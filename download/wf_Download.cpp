@@ -65,6 +65,13 @@ std::string_view CutBetween(std::string_view& text, std::string_view startMarker
     return part;
 }
 
+bool HasMarkers(std::string_view text, std::string_view startMarker, std::string_view endMarker) {
+    if (startMarker.empty() || endMarker.empty()) return false;
+    const std::size_t start = text.find(startMarker);
+    return start != std::string_view::npos &&
+           text.find(endMarker, start + startMarker.size()) != std::string_view::npos;
+}
+
 std::string CutBetween(std::string& text, std::string_view startMarker,
                        std::string_view endMarker) {
     std::string_view view = text;
@@ -416,6 +423,7 @@ bool THttpDownload::Fetch(const std::string& url, std::string& stream) {
 void RunDownload(TDownload& download, const std::string& url, TDownloadHandle& handle) {
     std::string html;
     if (!download.Fetch(url, html)) return;
+    handle.LayoutKnown = download.KnowsLayout(url, html);
     download.ParseContent(url, html, handle);
     download.ParseLinks(true, url, html, handle);
     download.ParseLinks(false, url, html, handle);

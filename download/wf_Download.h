@@ -32,6 +32,10 @@ std::string_view CutBetween(std::string_view& text, std::string_view startMarker
                             std::string_view endMarker);
 std::string CutBetween(std::string& text, std::string_view startMarker, std::string_view endMarker);
 
+// Whether Text holds StartMarker and, after it, EndMarker: whether CutBetween finds
+// its markers (what lies between them may be empty).
+bool HasMarkers(std::string_view text, std::string_view startMarker, std::string_view endMarker);
+
 // Removes leading and trailing bytes of code 32 or below.
 std::string_view TrimBlanks(std::string_view text);
 
@@ -82,6 +86,9 @@ public:
     int NodeId = 0;              // the document being downloaded
     int ParentId = 0;            // the node whose reload led here; 0 for the chosen node
     TFixedString<20> GuideType;  // the document's guide type, at most 20 bytes
+    // Set by RunDownload once the page has arrived, before anything is delivered:
+    // whether its reader recognised the page's layout (see TDownload::KnowsLayout).
+    bool LayoutKnown = true;
 };
 
 // ---------------------------------------------------------------------------------
@@ -121,6 +128,12 @@ public:
     // Delivers links through DoLink, passing First through unchanged.
     virtual void ParseLinks(bool first, const std::string& url, const std::string& html,
                             TDownloadHandle& handle) = 0;
+    // Whether the page holds any of the markers the reader cuts its content or its
+    // links by. A page without any is one whose site changed its layout: what the
+    // reader delivers for it is empty, and no sign that the page has nothing.
+    virtual bool KnowsLayout(const std::string& /*url*/, const std::string& /*html*/) const {
+        return true;
+    }
     // Run once before the first document and once after the last one.
     virtual void Open() {}
     virtual void Close() {}
@@ -180,7 +193,8 @@ protected:
 // Drives one document: Fetch, then ParseContent, then ParseLinks(true) and
 // ParseLinks(false). After a failed fetch nothing is parsed, so a network error never
 // delivers an empty body for the host to store over a good one. Errors raised by the
-// reader or by a callback leave RunDownload unchanged.
+// reader or by a callback leave RunDownload unchanged. Once the page has arrived,
+// Handle.LayoutKnown tells the callbacks whether its reader recognised it.
 void RunDownload(TDownload& download, const std::string& url, TDownloadHandle& handle);
 
 // The reader for a guide type, compared exactly ("ALPHABEDS", "EZTRIP"); nullptr

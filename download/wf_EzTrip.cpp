@@ -4,6 +4,8 @@ namespace {
 
 constexpr std::string_view BeginContent = "<!-- BEGIN CONTENT -->";
 constexpr std::string_view EndContent = "<!-- END CONTENT -->";
+constexpr std::string_view BeginCenter = "<!-- BEGIN CENTER PAGE -->";
+constexpr std::string_view GuideTable = "</tr><tr><td alig=\"center\"><table>";
 
 bool Contains(std::string_view text, std::string_view what) {
     return text.find(what) != std::string_view::npos;
@@ -50,6 +52,20 @@ void TEzTripDownload::ParseContent(const std::string& url, const std::string& ht
     DoContent("", body, "", FindCharset(html, "iso-8859-1"), url, MakeOrigId(url), handle);
 }
 
+bool TEzTripDownload::KnowsLayout(const std::string& url, const std::string& html) const {
+    switch (PageKindOf(url)) {
+        case TEzTripPageKind::pkGuide:
+            return HasMarkers(html, GuideTable, "</table>");
+        case TEzTripPageKind::pkLocation:
+            return HasMarkers(html, BeginContent, EndContent) ||
+                   HasMarkers(html, BeginCenter, BeginContent);
+        case TEzTripPageKind::pkCities:
+        case TEzTripPageKind::pkDefault:
+            break;
+    }
+    return HasMarkers(html, BeginContent, EndContent);
+}
+
 void TEzTripDownload::ParseLinks(bool first, const std::string& url, const std::string& html,
                                  TDownloadHandle& handle) {
     // Every link is a child of the page itself: nothing in the parent's pass.
@@ -74,7 +90,7 @@ void TEzTripDownload::ParseLinks(bool first, const std::string& url, const std::
 // nested element, which is why the href runs to the "\">" that closes the tag.
 void TEzTripDownload::ParseGuideLinks(bool first, const std::string& url, std::string_view html,
                                       TDownloadHandle& handle) {
-    std::string_view block = CutBetween(html, "</tr><tr><td alig=\"center\"><table>", "</table>");
+    std::string_view block = CutBetween(html, GuideTable, "</table>");
     int order = 1;
     do {
         std::string_view anchor = CutBetween(block, "<a ", "/a>");
@@ -108,7 +124,7 @@ void TEzTripDownload::ParseDefaultLinks(bool first, const std::string& url, std:
 // is this very page carries its sub-pages in an inner table, numbered from 1.
 void TEzTripDownload::ParseLocationLinks(bool first, const std::string& url, std::string_view html,
                                          TDownloadHandle& handle) {
-    std::string_view part = CutBetween(html, "<!-- BEGIN CENTER PAGE -->", BeginContent);
+    std::string_view part = CutBetween(html, BeginCenter, BeginContent);
     std::string_view nav =
         CutBetween(part, "<div class=\"guides-Spacer7\"></div>", "class=\"guide-text\">");
     int index = 1;

@@ -26,6 +26,9 @@ public:
                       TDownloadHandle& handle) override;
     void ParseLinks(bool first, const std::string& url, const std::string& html,
                     TDownloadHandle& handle) override;
+    // The markers of the page's kind: the content block (and, on a location page, the
+    // navigation list), or the guide page's table of regions.
+    bool KnowsLayout(const std::string& url, const std::string& html) const override;
 
 private:
     void ParseGuideLinks(bool first, const std::string& url, std::string_view html,

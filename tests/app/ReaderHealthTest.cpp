@@ -1,0 +1,168 @@
+// Pages whose layout their reader no longer recognises: told apart from pages that
+// simply have no links, reported, counted, and never stored over a good body. Real
+// database, real HTTP server on 127.0.0.1, real readers.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/Reload.h"
+#include "config/AuxProj.h"
+#include "download/wf_AlphaBeds.h"
+#include "download/wf_EzTrip.h"
+#include "samples/SamplePages.h"
+#include "store/Database.h"
+#include "store/Query.h"
+#include "tests/support/HttpTestServer.h"
+#include "tests/support/TempDatabase.h"
+
+namespace {
+
+class THost : public TReloadHost {
+public:
+    void ProcessMessages() override {}
+    void WriteLog(unsigned char channel, const std::string& text) override {
+        if (channel == 3) Errors.push_back(text);
+    }
+    std::vector<std::string> Errors;
+};
+
+// The body an AlphaBeds page carries between its markers; no headed sections, so no
+// links at all.
+std::string AlphaBedsContentOnly(const std::string& body) {
+    return "<html><body><form><img id=\"LocationImage\" src=\"x.jpg\"><table><tr><td>map"
+           "</td></tr></table>" +
+           body + "<div>&nbsp;</div></form></body></html>";
+}
+
+// The same site after a redesign: the text is there, the markers are not.
+const std::string kRedesigned =
+    "<html><body><main class=\"guide-v2\"><h1>Lyon</h1><p>All new text.</p>"
+    "<nav><a href=\"X_viewLocation_b.html\">B</a></nav></main></body></html>";
+
+class ReaderHealthTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        StopFlag = false;
+        ProjIni = std::make_unique<TIniStore>();
+        server_.Http().Get(R"(/site/(.*))",
+                           [this](const httplib::Request& req, httplib::Response& res) {
+                               std::lock_guard<std::mutex> lock(mutex_);
+                               const auto it = pages_.find(req.path);
+                               if (it == pages_.end()) {
+                                   res.status = 404;
+                                   return;
+                               }
+                               res.set_content(it->second, "text/html");
+                           });
+        server_.Start();
+        temp_.Connect(db_, tr_);
+    }
+    void TearDown() override {
+        db_.Close();
+        ProjIni.reset();
+    }
+    void Serve(const std::string& file, const std::string& page) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        pages_["/site/" + file] = page;
+    }
+    std::string Url(const std::string& file) { return server_.Url("/site/" + file); }
+    void AddNode(int id, const std::string& guide, const std::string& file,
+                 const std::string& body) {
+        TQuery q(db_);
+        q.SetSQL(
+            "INSERT INTO NODE (NODE_ID, TITLE, ORIG_URL, ORIG_ID, GUIDE_TYPE, BODY) "
+            "VALUES (:Id, 'T', :Url, :OrigId, :Guide, :Body)");
+        q.SetParam("Id", id);
+        q.SetParam("Url", Url(file));
+        q.SetParam("OrigId", file);
+        q.SetParam("Guide", guide);
+        q.SetParam("Body", body);
+        q.ExecSQL();
+        tr_.CommitRetaining();
+    }
+    std::string Body(int id) {
+        TQuery q(db_);
+        q.SetSQL("SELECT BODY FROM NODE WHERE NODE_ID=" + std::to_string(id));
+        q.ExecQuery();
+        return q.AsText("BODY");
+    }
+    TReloadProgress Reload(int id, int depth) {
+        TReloadEngine engine(db_, host_);
+        EXPECT_TRUE(engine.ReloadNodes(id, true, depth, true));
+        return engine.Progress();
+    }
+
+    THttpTestServer server_;
+    std::mutex mutex_;
+    std::map<std::string, std::string> pages_;
+    TTempDatabase temp_;
+    TDatabase db_;
+    TTransaction tr_{db_};
+    THost host_;
+};
+
+TEST_F(ReaderHealthTest, RedesignedPageIsReportedCountedAndKeepsItsBody) {
+    AddNode(1, "EZTRIP", "X_viewLocation_a.html", "<p>Good old body</p>");
+    AddNode(2, "ALPHABEDS", "paris.html", "<p>Paris as it was</p>");
+    Serve("X_viewLocation_a.html", kRedesigned);
+    Serve("paris.html", kRedesigned);
+
+    TReloadProgress p = Reload(1, 0);
+    EXPECT_EQ(p.UnknownLayouts, 1);
+    EXPECT_EQ(p.FailedDownloads, 0);
+    EXPECT_EQ(p.Links, 0);
+    EXPECT_EQ(Body(1), "<p>Good old body</p>");
+    ASSERT_EQ(host_.Errors.size(), 1u);
+    EXPECT_NE(host_.Errors[0].find("not recognised"), std::string::npos) << host_.Errors[0];
+    EXPECT_NE(host_.Errors[0].find("\"" + Url("X_viewLocation_a.html") + "\""), std::string::npos);
+
+    p = Reload(2, 0);
+    EXPECT_EQ(p.UnknownLayouts, 1);
+    EXPECT_EQ(Body(2), "<p>Paris as it was</p>");
+
+    // The site back in its known layout: stored again, nothing reported.
+    host_.Errors.clear();
+    Serve("X_viewLocation_a.html",
+          SamplePages::EzTripLocationPage("A", "X_viewLocation_a.html", {}, "New body"));
+    p = Reload(1, 0);
+    EXPECT_EQ(p.UnknownLayouts, 0);
+    EXPECT_EQ(Body(1), "New body");
+    EXPECT_TRUE(host_.Errors.empty());
+}
+
+// Leaf pages have text and no links, index pages links and no text: neither is a
+// layout the reader failed to recognise. A failed fetch is a failed download, not
+// an unknown layout.
+TEST_F(ReaderHealthTest, PagesWithoutLinksOrWithoutTextAreNotFlagged) {
+    AddNode(1, "EZTRIP", "X_viewLocation_leaf.html", "");
+    AddNode(2, "ALPHABEDS", "leaf.html", "");
+    AddNode(3, "EZTRIP", "destinationguide_x.html", "");
+    AddNode(4, "EZTRIP", "X_viewLocation_gone.html", "kept");
+    Serve("X_viewLocation_leaf.html",
+          SamplePages::EzTripLocationPage("Leaf", "X_viewLocation_leaf.html", {}, "Leaf text"));
+    Serve("leaf.html", AlphaBedsContentOnly("Leaf of AlphaBeds"));
+    Serve("destinationguide_x.html", SamplePages::EzTripGuidePage("Guide", {}));
+
+    for (int id : {1, 2, 3}) {
+        const TReloadProgress p = Reload(id, 0);
+        EXPECT_EQ(p.UnknownLayouts, 0) << id;
+        EXPECT_EQ(p.FailedDownloads, 0) << id;
+    }
+    EXPECT_EQ(Body(1), "Leaf text");
+    EXPECT_EQ(Body(2), "Leaf of AlphaBeds");
+    const TReloadProgress gone = Reload(4, 0);
+    EXPECT_EQ(gone.FailedDownloads, 1);
+    EXPECT_EQ(gone.UnknownLayouts, 0);
+    EXPECT_TRUE(host_.Errors.empty());
+
+    // An empty page is no layout either.
+    EXPECT_FALSE(TEzTripDownload().KnowsLayout(Url("X_viewCities_c.html"), ""));
+    EXPECT_FALSE(TAlphaBedsDownload().KnowsLayout(Url("p.html"), ""));
+    EXPECT_TRUE(TEzTripDownload().KnowsLayout(Url("X_viewCities_c.html"),
+                                              SamplePages::EzTripCitiesPage("C", {})));
+}
+
+}  // namespace
