@@ -22,7 +22,7 @@ namespace {
 constexpr int kNodeIdRole = Qt::UserRole;
 constexpr int kHtmlRole = Qt::UserRole + 1;
 // The window lists the best matches; a longer list helps nobody choose.
-constexpr int kMaxHits = 200;
+constexpr int kMaxHits = 50;
 
 // The snippet as rich text: the index's match markers become highlighted spans.
 QString SnippetHtml(const std::string& snippet) {
@@ -35,7 +35,7 @@ QString SnippetHtml(const std::string& snippet) {
     for (char c : snippet) {
         if (c == kMatchStart) {
             flush();
-            html += "<span style=\"background-color:#ffe680\"><b>";
+            html += "<span style=\"background-color:#ffe680; color:#000000\"><b>";
         } else if (c == kMatchEnd) {
             flush();
             html += "</b></span>";

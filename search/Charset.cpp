@@ -32,6 +32,58 @@ std::string CleanName(const std::string& encoding) {
     return name;
 }
 
+// Length of the well-formed UTF-8 sequence at p (at most end - p bytes), 0 if none.
+size_t Utf8SequenceAt(const unsigned char* p, const unsigned char* end) {
+    const unsigned char c = p[0];
+    size_t n;
+    unsigned min;
+    if (c < 0x80) return 1;
+    if (c >= 0xC2 && c <= 0xDF) {
+        n = 2;
+        min = 0x80;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        n = 3;
+        min = 0x800;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        n = 4;
+        min = 0x10000;
+    } else {
+        return 0;
+    }
+    if (static_cast<size_t>(end - p) < n) return 0;
+    unsigned code = c & (0x7F >> n);
+    for (size_t i = 1; i < n; ++i) {
+        if ((p[i] & 0xC0) != 0x80) return 0;
+        code = (code << 6) | (p[i] & 0x3F);
+    }
+    if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+    return n;
+}
+
+// UTF-8 needs no conversion, only a check: this is most pages, and much faster than
+// a round trip through iconv.
+std::string CheckedUtf8(const std::string& bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const auto* end = p + bytes.size();
+    while (p < end) {
+        const size_t n = Utf8SequenceAt(p, end);
+        if (n == 0) {
+            AppendLatin1(out, *p++);
+        } else {
+            out.append(reinterpret_cast<const char*>(p), n);
+            p += n;
+        }
+    }
+    return out;
+}
+
+bool IsUtf8Name(std::string name) {
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return name == "utf-8" || name == "utf8";
+}
+
 bool IsLatin1Name(std::string name) {
     for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return name.empty() || name == "iso-8859-1" || name == "latin1" || name == "latin-1" ||
@@ -58,6 +110,7 @@ private:
 std::string DecodeToUtf8(const std::string& bytes, const std::string& encoding) {
     const std::string name = CleanName(encoding);
     if (IsLatin1Name(name)) return Latin1ToUtf8(bytes);
+    if (IsUtf8Name(name)) return CheckedUtf8(bytes);
     TIconv cd(name);
     if (!cd.Ok()) return Latin1ToUtf8(bytes);
 

@@ -5,6 +5,7 @@
 
 #include "search/Charset.h"
 #include "search/HtmlText.h"
+#include "search/IndexWriter.h"
 #include "store/Database.h"
 #include "store/Query.h"
 #include "store/Statements.h"
@@ -14,9 +15,6 @@ namespace {
 // Beyond this share of the documents a catch-up reads the whole table in one pass
 // instead of one statement per document.
 constexpr double kFullScanShare = 0.05;
-// Changes are committed to the index in batches of this many documents, so that a
-// stopped or failed catch-up keeps most of its work.
-constexpr int kBatch = 200;
 
 // Which database the index was built from: its name and creation time, so that a
 // database replaced under the same name (ids start again) is not taken for the old.
@@ -122,17 +120,16 @@ TCatchUp TDocumentSearch::DoCatchUp(const TProgress& progress) {
     }
     index.Commit();
 
+    // This thread reads and takes the markup apart; the writer's fills the index.
+    TIndexWriter writer(index);
     auto store = [&](TQuery& q) {
-        index.Put(q.AsInteger(0), q.AsText(4), DecodeToUtf8(q.AsText(1), q.AsText(3)),
-                  SearchableText(q.AsText(2), q.AsText(3)));
+        const std::string encoding = q.AsText(3);
+        writer.Put(q.AsInteger(0), q.AsText(4), DecodeToUtf8(q.AsText(1), encoding),
+                   SearchableText(q.AsText(2), encoding));
         ++result.Indexed;
-        if (++done % kBatch == 0) {
-            index.Commit();
-            index.Begin();
-        }
+        ++done;
     };
 
-    index.Begin();
     if (changed.size() > kFullScanShare * current.size()) {
         TQuery q(db_);
         q.SetSQL(std::string(Statements::SearchNodesQuery));
@@ -158,7 +155,7 @@ TCatchUp TDocumentSearch::DoCatchUp(const TProgress& progress) {
             }
         }
     }
-    index.Commit();
+    writer.Finish();
     if (result.Complete && progress) progress(total, total);
     return result;
 }

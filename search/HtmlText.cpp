@@ -1,95 +1,128 @@
 #include "search/HtmlText.h"
 
 #include <libxml/HTMLparser.h>
+#include <libxml/parserInternals.h>
 #include <libxml/tree.h>
 
-#include <cstring>
 #include <memory>
+#include <string_view>
+#include <unordered_set>
 
 namespace {
 
-struct TDocFree {
-    void operator()(xmlDoc* doc) const { xmlFreeDoc(doc); }
+struct TCtxtFree {
+    void operator()(htmlParserCtxt* ctxt) const { htmlFreeParserCtxt(ctxt); }
 };
 
-bool IsSkipped(const xmlNode* node) {
-    const char* name = reinterpret_cast<const char*>(node->name);
-    return !std::strcmp(name, "script") || !std::strcmp(name, "style") ||
-           !std::strcmp(name, "noscript") || !std::strcmp(name, "template") ||
-           !std::strcmp(name, "head") || !std::strcmp(name, "title");
+bool IsSkipped(const char* name) {
+    static const std::unordered_set<std::string_view> names = {"script",   "style", "noscript",
+                                                               "template", "head",  "title"};
+    return names.count(name) > 0;
 }
 
 // Elements that sit inside a word's flow ("Caf<b>é</b>" is one word).
-bool IsInline(const xmlNode* node) {
-    static const char* const names[] = {
+bool IsInline(const char* name) {
+    static const std::unordered_set<std::string_view> names = {
         "a",    "abbr", "b",   "big",  "cite",  "code", "em",     "font",   "i",   "kbd",
         "mark", "q",    "s",   "samp", "small", "span", "strike", "strong", "sub", "sup",
         "tt",   "u",    "var", "nobr", "bdi",   "bdo",  "time",   "data"};
-    const char* name = reinterpret_cast<const char*>(node->name);
-    for (const char* n : names)
-        if (!std::strcmp(name, n)) return true;
-    return false;
+    return names.count(name) > 0;
 }
 
 class TTextCollector {
 public:
-    void Walk(const xmlNode* node) {
-        for (; node; node = node->next) {
-            if (node->type == XML_TEXT_NODE || node->type == XML_CDATA_SECTION_NODE) {
-                if (node->content) Append(reinterpret_cast<const char*>(node->content));
-            } else if (node->type == XML_ELEMENT_NODE) {
-                if (IsSkipped(node)) continue;
-                const bool block = !IsInline(node);
-                if (block) Break();
-                Walk(node->children);
-                if (block) Break();
-            }
+    void Start(const char* name) {
+        if (skipDepth_ > 0 || IsSkipped(name)) {
+            ++skipDepth_;
+            return;
         }
+        if (!IsInline(name)) Break();
     }
 
-    std::string Take() {
-        if (!text_.empty() && text_.back() == ' ') text_.pop_back();
-        return std::move(text_);
+    void End(const char* name) {
+        if (skipDepth_ > 0) {
+            --skipDepth_;
+            return;
+        }
+        if (!IsInline(name)) Break();
     }
+
+    void Text(const char* s, int length) {
+        if (skipDepth_ > 0) return;
+        const char* end = s + length;
+        const char* word = s;  // start of the run of visible characters being read
+        while (s < end) {
+            const unsigned char c = static_cast<unsigned char>(*s);
+            // U+00A0 (no-break space) separates words as a blank does.
+            const int blank = c <= 0x20 || c == 0x7F ? 1
+                              : c == 0xC2 && s + 1 < end && static_cast<unsigned char>(s[1]) == 0xA0
+                                  ? 2
+                                  : 0;
+            if (!blank) {
+                ++s;
+                continue;
+            }
+            Append(word, s);
+            pendingBlank_ = !text_.empty();
+            s += blank;
+            word = s;
+        }
+        Append(word, end);
+    }
+
+    void Reserve(size_t bytes) { text_.reserve(bytes); }
+    std::string Take() { return std::move(text_); }
 
 private:
     void Break() { pendingBlank_ = !text_.empty(); }
 
-    void Append(const char* s) {
-        for (; *s; ++s) {
-            const unsigned char c = static_cast<unsigned char>(*s);
-            if (c <= 0x20 || c == 0x7F) {
-                pendingBlank_ = !text_.empty();
-                continue;
-            }
-            // U+00A0 (no-break space) separates words as a blank does.
-            if (c == 0xC2 && static_cast<unsigned char>(s[1]) == 0xA0) {
-                pendingBlank_ = !text_.empty();
-                ++s;
-                continue;
-            }
-            if (pendingBlank_) text_ += ' ';
-            pendingBlank_ = false;
-            text_ += static_cast<char>(c);
-        }
+    void Append(const char* begin, const char* end) {
+        if (begin == end) return;
+        if (pendingBlank_) text_ += ' ';
+        pendingBlank_ = false;
+        text_.append(begin, end - begin);
     }
 
     std::string text_;
     bool pendingBlank_ = false;
+    int skipDepth_ = 0;  // inside a script, a style ... (they may nest in broken markup)
 };
+
+TTextCollector& Of(void* ctx) {
+    return *static_cast<TTextCollector*>(static_cast<htmlParserCtxtPtr>(ctx)->_private);
+}
+
+const char* Name(const xmlChar* name) {
+    return reinterpret_cast<const char*>(name);
+}
 
 }  // namespace
 
 std::string HtmlToText(const std::string& html) {
     if (html.empty()) return {};
+    // The parser reports elements and text as it reads them; no document tree is built.
+    std::unique_ptr<htmlParserCtxt, TCtxtFree> ctxt(
+        htmlCreateMemoryParserCtxt(html.data(), static_cast<int>(html.size())));
+    if (!ctxt) return {};
+    htmlSAXHandler sax{};
+    sax.startElement = [](void* ctx, const xmlChar* name, const xmlChar**) {
+        Of(ctx).Start(Name(name));
+    };
+    sax.endElement = [](void* ctx, const xmlChar* name) { Of(ctx).End(Name(name)); };
+    sax.characters = [](void* ctx, const xmlChar* text, int length) {
+        Of(ctx).Text(Name(text), length);
+    };
+    sax.cdataBlock = sax.characters;
+    *ctxt->sax = sax;
+    TTextCollector collector;
+    collector.Reserve(html.size());
+    ctxt->_private = &collector;
+    htmlCtxtUseOptions(ctxt.get(), HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING |
+                                       HTML_PARSE_NONET);
     // The bytes are UTF-8 already: naming the encoding keeps a <meta charset> in the
     // body from switching the parser to another one.
-    std::unique_ptr<xmlDoc, TDocFree> doc(
-        htmlReadMemory(html.data(), static_cast<int>(html.size()), nullptr, "UTF-8",
-                       HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING |
-                           HTML_PARSE_NONET | HTML_PARSE_COMPACT));
-    if (!doc) return {};
-    TTextCollector collector;
-    collector.Walk(xmlDocGetRootElement(doc.get()));
+    if (xmlCharEncodingHandlerPtr utf8 = xmlFindCharEncodingHandler("UTF-8"))
+        xmlSwitchToEncoding(ctxt.get(), utf8);
+    htmlParseDocument(ctxt.get());
     return collector.Take();
 }

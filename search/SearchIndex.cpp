@@ -255,9 +255,11 @@ std::vector<TSearchHit> TSearchIndex::Search(const std::string& userText, int li
     std::vector<TSearchHit> hits;
     const std::string expr = MatchExpression(userText);
     if (expr.empty()) return hits;
+    // Ordered by FTS5's own rank, so that only the rows returned get their snippet
+    // (ordered by an expression, every match would get one before the sort).
     TStmt q(
         Prepare("SELECT rowid, title, snippet(fts, 1, char(2), char(3), '...', 16) FROM fts "
-                "WHERE fts MATCH ? ORDER BY bm25(fts, 10.0, 1.0) LIMIT ?"));
+                "WHERE fts MATCH ? AND rank MATCH 'bm25(10.0, 1.0)' ORDER BY rank LIMIT ?"));
     sqlite3_bind_text(q.get(), 1, expr.data(), static_cast<int>(expr.size()), SQLITE_STATIC);
     sqlite3_bind_int(q.get(), 2, limit > 0 ? limit : -1);
     int rc;
