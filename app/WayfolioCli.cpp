@@ -15,6 +15,7 @@
 
 #include "app/Compose.h"
 #include "app/DbSettings.h"
+#include "app/PageCheck.h"
 #include "app/NodeTree.h"
 #include "app/Reload.h"
 #include "config/AuxProj.h"
@@ -64,6 +65,13 @@ const char* const kHelp =
     "                         words beginning so; accents are ignored. The index is\n"
     "                         kept in $XDG_CACHE_HOME/wayfolio/ (~/.cache/wayfolio/)\n"
     "                         and brought up to date with the database first\n"
+    "  check NODE_ID          download the pages of the document and of its whole branch\n"
+    "                         without storing anything, and say for each whether its\n"
+    "                         page reader recognised the page, and what a reload would\n"
+    "                         store: one line each, id, verdict (recognised, NOT\n"
+    "                         RECOGNISED, download failed, no page reader), body bytes,\n"
+    "                         links, address, separated by tabs. Exit status 0 when\n"
+    "                         every page arrived and was recognised, 1 otherwise\n"
     "  export NODE_ID FILE    write the document and its whole branch below it, in tree\n"
     "                         order, as a book: FILE ending in .epub gives an EPUB 3\n"
     "                         e-book, .pdf a PDF (printed by Qt WebEngine, which needs\n"
@@ -263,6 +271,41 @@ int Show(TDatabase& db, int nodeId) {
     return kExitOk;
 }
 
+// Downloads the branch's pages and says what their readers made of them; stores nothing.
+int CheckPages(TDatabase& db, int nodeId) {
+    TFileLogger logger;
+    logger.SetAutoOpen(true);
+    logger.SetLogFlags(TLogFormatFlags{lfDivideNames, lfDivideChannels, lfAutoCR});
+    logger.SetMaxLineLength(0);
+    const std::string logFile = GetIniText("Interbase", "LogFile", "NUL");
+    logger.SetLogFile(logFile.empty() ? "NUL" : logFile);
+    logger.Open();
+    logger.Close();
+
+    TCliHost host(logger, false);
+    StopFlag = false;
+    int checked = 0, bad = 0;
+    bool written = true;
+    const bool found = CheckBranch(db, nodeId, host, [&](const TPageCheck& c) {
+        const char* verdict = "recognised";
+        if (c.Result == TPageCheck::prUnrecognised) verdict = "NOT RECOGNISED";
+        if (c.Result == TPageCheck::prFailed) verdict = "download failed";
+        if (c.Result == TPageCheck::prNoReader) verdict = "no page reader";
+        if (c.Result != TPageCheck::prNoReader) ++checked;
+        if (c.Result == TPageCheck::prUnrecognised || c.Result == TPageCheck::prFailed) ++bad;
+        written = WriteAll(std::to_string(c.NodeId) + "\t" + verdict + "\t" +
+                           std::to_string(c.BodyBytes) + " bytes\t" + std::to_string(c.Links) +
+                           " links\t" + OneLine(c.Url) + "\n") &&
+                  written;
+    });
+    if (!found) return Fail("no document " + std::to_string(nodeId));
+    host.Note(std::to_string(checked) + " pages checked, " + std::to_string(bad) +
+              " not recognised or not downloaded");
+    if (StopFlag) return 128 + (StopSignal ? static_cast<int>(StopSignal) : SIGINT);
+    if (!written) return Fail(std::string("cannot write the report: ") + std::strerror(errno));
+    return bad == 0 ? kExitOk : kExitFailed;
+}
+
 // The file "export" writes.
 std::string ExportFile;
 
@@ -336,6 +379,8 @@ int Run(const std::string& command, int nodeId) {
         rc = SearchDocuments(db);
     else if (command == "export")
         rc = ExportBook(db, nodeId, ExportFile);
+    else if (command == "check")
+        rc = CheckPages(db, nodeId);
     else
         rc = Show(db, nodeId);
     db.Close();  // commits
@@ -359,7 +404,7 @@ int main(int argc, char* argv[]) {
     if (words.empty()) return Usage("no command given");
     const std::string& command = words[0];
     if (command != "reload" && command != "reload-branch" && command != "load-empty" &&
-        command != "children" && command != "show" && command != "export" &&
+        command != "children" && command != "show" && command != "export" && command != "check" &&
         command != "search")
         return Usage("unknown command \"" + command + "\"");
     if (command == "search") {

@@ -497,6 +497,7 @@ void TForm1::ReloadChilderEmptyActionExecute() {
 
 void TForm1::ReloadSelected(bool storeTopContent, int depth, bool reloadAll, bool refreshCaption) {
     StopFlag = false;
+    TReloadProgress ended;
     {
         // The panel is cleared however the run ends; a run started from inside this
         // one clears it too, and this one shows its counts again at its next document.
@@ -506,7 +507,15 @@ void TForm1::ReloadSelected(bool storeTopContent, int depth, bool reloadAll, boo
         } clear{StatusPanel2};
         TReloadEngine engine(IBDB, *this);
         engine.ReloadNodes(NodeIdOf(Selected()), storeTopContent, depth, reloadAll);
+        ended = engine.Progress();
     }
+    // What the run did stays in view until the next one; pages whose layout was not
+    // recognised mean a site has changed and nothing of them was stored.
+    StatusPanel2->setText(QString("Done: %1 documents, %2 links, %3 errors, %4 not recognised")
+                              .arg(ended.Documents)
+                              .arg(ended.Links)
+                              .arg(ended.Errors)
+                              .arg(ended.UnknownLayouts));
     // The user may have moved on, or deleted the item, while the run went on.
     QTreeWidgetItem* item = Selected();
     if (!item || (item != root_ && NodeIdOf(item) == 0)) return;  // none, or a placeholder

@@ -2,7 +2,10 @@
 // simply have no links, reported, counted, and never stored over a good body. Real
 // database, real HTTP server on 127.0.0.1, real readers.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
+#include <cstdio>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <string>
@@ -163,6 +166,61 @@ TEST_F(ReaderHealthTest, PagesWithoutLinksOrWithoutTextAreNotFlagged) {
     EXPECT_FALSE(TAlphaBedsDownload().KnowsLayout(Url("p.html"), ""));
     EXPECT_TRUE(TEzTripDownload().KnowsLayout(Url("X_viewCities_c.html"),
                                               SamplePages::EzTripCitiesPage("C", {})));
+}
+
+// wayfolio-cli check: the branch's pages read, nothing stored, the verdict in the
+// exit status, for a cron job to find out that a site changed.
+TEST_F(ReaderHealthTest, CheckCommandReportsEachPageAndStoresNothing) {
+    AddNode(1, "EZTRIP", "X_viewLocation_a.html", "old a");
+    AddNode(2, "EZTRIP", "X_viewLocation_b.html", "old b");
+    AddNode(3, "EZTRIP", "X_viewLocation_c.html", "old c");
+    {
+        TQuery q(db_);
+        q.SetSQL("INSERT INTO MASTER_DETAIL VALUES (1, 3, 2)");
+        q.ExecSQL();
+        q.SetSQL("INSERT INTO MASTER_DETAIL VALUES (1, 2, 1)");
+        q.ExecSQL();
+        tr_.CommitRetaining();
+    }
+    Serve("X_viewLocation_a.html",
+          SamplePages::EzTripLocationPage("A", "X_viewLocation_a.html",
+                                          {{"X_viewLocation_new.html", "New"}}, "Text of A"));
+    Serve("X_viewLocation_b.html", kRedesigned);
+    // c is gone: a failed download
+    db_.Close();  // the program opens the database file itself
+
+    const std::string ini = temp_.Folder() + "/w.ini";
+    std::ofstream(ini) << "[Interbase]\r\nDatabaseName=" << temp_.Path() << "\r\n";
+    auto run = [&](std::string& out) {
+        out.clear();
+        FILE* pipe =
+            popen((std::string(WF_CLI) + " -I:" + ini + " check 1 2>/dev/null").c_str(), "r");
+        char buffer[4096];
+        std::size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+        const int status = pclose(pipe);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    std::string out;
+    EXPECT_EQ(run(out), 1);
+    EXPECT_EQ(out, "1\trecognised\t9 bytes\t1 links\t" + Url("X_viewLocation_a.html") + "\n" +
+                       "2\tNOT RECOGNISED\t0 bytes\t0 links\t" + Url("X_viewLocation_b.html") +
+                       "\n" + "3\tdownload failed\t0 bytes\t0 links\t" +
+                       Url("X_viewLocation_c.html") + "\n");
+
+    Serve("X_viewLocation_b.html",
+          SamplePages::EzTripLocationPage("B", "X_viewLocation_b.html", {}, "Text of B"));
+    Serve("X_viewLocation_c.html",
+          SamplePages::EzTripLocationPage("C", "X_viewLocation_c.html", {}, ""));
+    EXPECT_EQ(run(out), 0) << out;
+
+    temp_.Connect(db_, tr_);
+    EXPECT_EQ(Body(1), "old a");
+    EXPECT_EQ(Body(2), "old b");
+    TQuery q(db_);
+    q.SetSQL("SELECT COUNT(*) AS N FROM NODE");
+    q.ExecQuery();
+    EXPECT_EQ(q.AsInteger("N"), 3);
 }
 
 }  // namespace
