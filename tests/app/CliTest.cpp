@@ -6,13 +6,17 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -22,6 +26,7 @@
 #include "app/Compose.h"
 #include "samples/SamplePages.h"
 #include "store/Database.h"
+#include "store/Query.h"
 #include "tests/support/Files.h"
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/TempDatabase.h"
@@ -276,6 +281,218 @@ TEST_F(CliTest, SearchListsTheDocumentsFoundBestFirst) {
     EXPECT_EQ(usage.Status, 2);
     EXPECT_NE(usage.Err.find("QUERY"), std::string::npos) << usage.Err;
     unsetenv("XDG_CACHE_HOME");
+}
+
+}  // namespace
+
+// Several programs on one database served by a Firebird server: what they store
+// together must equal what one of them stores alone.
+namespace {
+
+using SamplePages::TSyntheticGuide;
+
+constexpr int kSharedPages = 300;
+
+class SharedDatabaseTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!TTempDatabase::OnServer()) GTEST_SKIP() << "the embedded engine serves one program";
+        server_.Http().Get(R"(/gen/.*)", [this](const httplib::Request& req,
+                                                httplib::Response& res) {
+            const int page = SamplePages::SyntheticPageOf(kGuide, kSharedPages, req.path);
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                ++requests_;
+                changed_.notify_all();
+                if (page == holdPage_) changed_.wait(lock, [this] { return !holding_; });
+            }
+            if (page < 0) {
+                res.status = 404;
+                return;
+            }
+            res.set_content(SamplePages::SyntheticPage(kGuide, kSharedPages, page), "text/html");
+        });
+        server_.Start();
+    }
+    void TearDown() override { Release(); }
+
+    // A database with the site's top page as its one top-level document, written
+    // without forced writes (this is about sharing, not durability), and the
+    // configuration file of a program using it.
+    std::string Prepare(TTempDatabase& db, const std::string& login = "") {
+        db.RunIsql(
+            "INSERT INTO NODE (NODE_ID, TITLE, ORIG_URL, ORIG_ID, GUIDE_TYPE) VALUES (1, "
+            "'Top', '" +
+            server_.Url(SamplePages::SyntheticPath(kGuide, 0)) +
+            "', 'destinationguide', 'EZTRIP');\n"
+            "INSERT INTO MASTER_DETAIL VALUES (0, 1, 1);\n"
+            "ALTER SEQUENCE NODE_ID RESTART WITH 10;");
+        EXPECT_EQ(std::system(("gfix -write async '" + db.Path() + "' " + db.ToolLogin()).c_str()),
+                  0);
+        const std::string ini = db.Folder() + "/wayfolio.ini";
+        std::ofstream(ini) << "[Interbase]\r\nDatabaseName=" << db.Path() << "\r\n"
+                           << (login.empty() ? db.IniLogin() : login);
+        return "-I:" + ini;
+    }
+
+    // One program's own folder for its output.
+    static std::string Folder(const TTempDatabase& db, const std::string& name) {
+        const std::string folder = db.Folder() + "/" + name;
+        mkdir(folder.c_str(), 0700);
+        return folder;
+    }
+
+    // The database as documents and links named by ORIG_ID, sorted: equal for equal
+    // contents whatever node ids the programs happened to take.
+    static std::vector<std::string> Canonical(const TTempDatabase& temp) {
+        TDatabase db;
+        TTransaction tr(db);
+        temp.Connect(db, tr);
+        std::vector<std::string> rows;
+        TQuery q(db);
+        q.SetSQL(
+            "SELECT ORIG_ID, GUIDE_TYPE, TITLE, ORIG_URL, READ_CONTENT, ENCODING, BODY, HEAD "
+            "FROM NODE");
+        for (q.ExecQuery(); !q.Eof(); q.Next()) {
+            std::string row = "node";
+            for (int i = 0; i < q.FieldCount(); ++i) row += "|" + q.AsText(i);
+            rows.push_back(row);
+        }
+        q.SetSQL(
+            "SELECT COALESCE(P.ORIG_ID, '<root>'), C.ORIG_ID, MD.ORDER_ FROM MASTER_DETAIL MD "
+            "JOIN NODE C ON C.NODE_ID=MD.DETAIL_ID LEFT JOIN NODE P ON P.NODE_ID=MD.MASTER_ID");
+        for (q.ExecQuery(); !q.Eof(); q.Next())
+            rows.push_back("link|" + q.AsText(0) + "|" + q.AsText(1) + "|" + q.AsText(2));
+        q.SetSQL(
+            "SELECT (SELECT COUNT(*) FROM (SELECT 1 AS X FROM NODE GROUP BY ORIG_ID, GUIDE_TYPE "
+            "HAVING COUNT(*) > 1)) + (SELECT COUNT(*) FROM (SELECT 1 AS X FROM MASTER_DETAIL GROUP "
+            "BY MASTER_ID, DETAIL_ID HAVING COUNT(*) > 1)) FROM RDB$DATABASE");
+        q.ExecQuery();
+        EXPECT_EQ(q.AsInteger(0), 0) << "a node or a link stored twice";
+        q.Close();
+        db.Close();
+        std::sort(rows.begin(), rows.end());
+        return rows;
+    }
+
+    static void ExpectSame(const std::vector<std::string>& expected,
+                           const std::vector<std::string>& actual) {
+        EXPECT_EQ(actual.size(), expected.size());
+        std::vector<std::string> missing, extra;
+        std::set_difference(expected.begin(), expected.end(), actual.begin(), actual.end(),
+                            std::back_inserter(missing));
+        std::set_difference(actual.begin(), actual.end(), expected.begin(), expected.end(),
+                            std::back_inserter(extra));
+        EXPECT_TRUE(missing.empty()) << missing.size() << " missing, first: " << missing.front();
+        EXPECT_TRUE(extra.empty()) << extra.size() << " extra, first: " << extra.front();
+    }
+
+    void Hold(int page) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        holdPage_ = page;
+        holding_ = true;
+    }
+    void Release() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        holding_ = false;
+        changed_.notify_all();
+    }
+    int Requests() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return requests_;
+    }
+    bool WaitForRequests(int count) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(60),
+                                 [&] { return requests_ >= count; });
+    }
+
+    static constexpr TSyntheticGuide kGuide = TSyntheticGuide::sgEzTrip;
+    THttpTestServer server_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int requests_ = 0;
+    int holdPage_ = -1;
+    bool holding_ = false;
+};
+
+TEST_F(SharedDatabaseTest, ThreeProgramsAtOnceStoreWhatOneStoresAlone) {
+    TTempDatabase alone(true);
+    const std::string aloneIni = Prepare(alone);
+    const TResult single = TCli(Folder(alone, "single"), {aloneIni, "reload-branch", "1"}).Wait();
+    ASSERT_EQ(single.Status, 0) << single.Err;
+    const std::vector<std::string> expected = Canonical(alone);
+    ASSERT_GT(expected.size(), static_cast<size_t>(kSharedPages));
+
+    TTempDatabase shared(true);
+    const std::string ini = Prepare(shared);
+    TCli first(Folder(shared, "first"), {ini, "reload-branch", "1"});
+    TCli second(Folder(shared, "second"), {ini, "reload-branch", "1"});
+    TCli empty(Folder(shared, "empty"), {ini, "load-empty", "1"});
+    for (TCli* cli : {&first, &second, &empty}) {
+        const TResult r = cli->Wait();
+        EXPECT_EQ(r.Status, 0) << r.Err;
+        // Refusals met on the way were waited out, not logged as lost work.
+        EXPECT_EQ(r.Err.find("error: "), std::string::npos) << r.Err;
+    }
+    ExpectSame(expected, Canonical(shared));
+}
+
+TEST_F(SharedDatabaseTest, AWrongPasswordNoServerAndAServerGoingAwayEachSaySo) {
+    TTempDatabase temp(true);
+    const std::string wrongLogin = "User=" + TTempDatabase::ServerUser() + "\r\nPassword=not-" +
+                                   TTempDatabase::ServerPassword() + "\r\n";
+    const TResult refused =
+        TCli(Folder(temp, "refused"), {Prepare(temp, wrongLogin), "children", "0"}).Wait();
+    EXPECT_EQ(refused.Status, 1);
+    EXPECT_NE(refused.Err.find("refused this user name and password"), std::string::npos)
+        << refused.Err;
+
+    const std::string nowhere = temp.Folder() + "/nowhere.ini";
+    std::ofstream(nowhere) << "[Interbase]\r\nDatabaseName=localhost/1:" << temp.Folder()
+                           << "/test.fdb\r\n"
+                           << temp.IniLogin();
+    const TResult unreachable =
+        TCli(Folder(temp, "nowhere"), {"-I:" + nowhere, "children", "0"}).Wait();
+    EXPECT_EQ(unreachable.Status, 1);
+    EXPECT_NE(unreachable.Err.find("No database server answers"), std::string::npos)
+        << unreachable.Err;
+
+    // A server of this test's own, stopped while a run waits for a page (the run's
+    // output stays outside its folder, which goes with it).
+    char stateName[] = "/tmp/wf-private-server-XXXXXX";
+    const int fd = mkstemp(stateName);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    const std::string fixture = SourceDir() + "/tests/support/db-server-fixture ";
+    ASSERT_EQ(std::system((fixture + "start " + stateName + " >/dev/null").c_str()), 0);
+    struct TStopAtEnd {
+        std::string Command;
+        ~TStopAtEnd() { std::system(Command.c_str()); }
+    } stopAtEnd{fixture + "stop " + stateName + " >/dev/null; rm -f " + stateName};
+    {
+        TTempDatabase own(true, false, stateName);
+        const std::string ini = Prepare(own);
+        Hold(12);
+        TCli cli(Folder(temp, "run"), {ini, "reload-branch", "1"});
+        const bool reached = WaitForRequests(13);
+        EXPECT_EQ(std::system((fixture + "stop " + stateName + " >/dev/null").c_str()), 0);
+        const int before = Requests();
+        Release();
+        ASSERT_TRUE(reached);
+        const TResult r = cli.Wait();
+        EXPECT_EQ(r.Status, 1) << r.Err;
+        EXPECT_NE(r.Err.find("connection to the database server was lost"), std::string::npos)
+            << r.Err;
+        // The run ends its branches instead of going on downloading for nothing, and
+        // says so once, not once for every document left.
+        EXPECT_LE(Requests(), before + 1) << r.Err;
+        size_t errors = 0;
+        for (size_t at = r.Err.find("error: "); at != std::string::npos;
+             at = r.Err.find("error: ", at + 1))
+            ++errors;
+        EXPECT_LE(errors, 2u) << r.Err;
+    }
 }
 
 }  // namespace

@@ -22,7 +22,7 @@ namespace {
 
 struct TServer {
     bool On = false;
-    std::string Address, DataFolder, User, Password;
+    std::string Address, DataFolder;
 };
 
 std::string Unquote(std::string v) {
@@ -31,33 +31,48 @@ std::string Unquote(std::string v) {
     return v;
 }
 
+TServer ReadServer(const std::string& file) {
+    TServer s;
+    std::ifstream in(file);
+    if (!std::getline(in, s.Address) || !std::getline(in, s.DataFolder) || s.Address.empty() ||
+        s.DataFolder.empty())
+        throw std::runtime_error("no test server described in " + file + " (did its start fail?)");
+    s.On = true;
+    return s;
+}
+
 const TServer& Server() {
     static const TServer server = [] {
-        TServer s;
         const char* file = std::getenv("WF_TEST_DB_SERVER");
-        if (!file || !*file) return s;
-        std::ifstream in(file);
-        if (!std::getline(in, s.Address) || !std::getline(in, s.DataFolder) || s.Address.empty() ||
-            s.DataFolder.empty())
-            throw std::runtime_error(std::string("no test server described in ") + file +
-                                     " (did its start fail?)");
-        s.On = true;
+        return file && *file ? ReadServer(file) : TServer{};
+    }();
+    return server;
+}
+
+struct TLogin {
+    std::string User, Password;
+};
+
+// Every server here serves with the system's security database: one login for all.
+const TLogin& Login() {
+    static const TLogin login = [] {
+        TLogin l;
         const char* user = std::getenv("ISC_USER");
         const char* password = std::getenv("ISC_PASSWORD");
-        s.User = user && *user ? user : "SYSDBA";
+        l.User = user && *user ? user : "SYSDBA";
         if (password && *password) {
-            s.Password = password;
+            l.Password = password;
         } else {
             std::ifstream pw("/etc/firebird/3.0/SYSDBA.password");
             for (std::string line; std::getline(pw, line);)
-                if (line.rfind("ISC_PASSWORD=", 0) == 0) s.Password = Unquote(line.substr(13));
-            if (s.Password.empty())
+                if (line.rfind("ISC_PASSWORD=", 0) == 0) l.Password = Unquote(line.substr(13));
+            if (l.Password.empty())
                 throw std::runtime_error(
                     "set ISC_PASSWORD: /etc/firebird/3.0/SYSDBA.password cannot be read");
         }
-        return s;
+        return l;
     }();
-    return server;
+    return login;
 }
 
 std::string SqlQuoted(const std::string& text) {
@@ -66,9 +81,9 @@ std::string SqlQuoted(const std::string& text) {
     return out + "'";
 }
 
-std::string SqlLogin() {
-    if (!Server().On) return "USER 'SYSDBA'";
-    return "USER " + SqlQuoted(Server().User) + " PASSWORD " + SqlQuoted(Server().Password);
+std::string SqlLogin(bool onServer) {
+    if (!onServer) return "USER 'SYSDBA'";
+    return "USER " + SqlQuoted(Login().User) + " PASSWORD " + SqlQuoted(Login().Password);
 }
 
 std::string RunScript(const std::string& scriptPath, int& status) {
@@ -92,27 +107,32 @@ std::string TTempDatabase::ServerAddress() {
     return Server().Address;
 }
 std::string TTempDatabase::ServerUser() {
-    return Server().User;
+    return Login().User;
 }
 std::string TTempDatabase::ServerPassword() {
-    return Server().Password;
+    return Login().Password;
 }
 
-TTempDatabase::TTempDatabase(bool withTemplates, bool withDemo) {
-    const fs::path parent = OnServer() ? fs::path(Server().DataFolder) : fs::temp_directory_path();
+TTempDatabase::TTempDatabase(bool withTemplates, bool withDemo)
+    : TTempDatabase(withTemplates, withDemo, "") {}
+
+TTempDatabase::TTempDatabase(bool withTemplates, bool withDemo, const std::string& serverState) {
+    const TServer server = serverState.empty() ? Server() : ReadServer(serverState);
+    onServer_ = server.On;
+    const fs::path parent = onServer_ ? fs::path(server.DataFolder) : fs::temp_directory_path();
     std::string tmpl = (parent / "wf_test_XXXXXX").string();
     if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed in " + parent.string());
     folder_ = tmpl;
     path_ = folder_ + "/test.fdb";
-    if (OnServer()) {
+    if (onServer_) {
         // The server runs as its own user and creates the file itself.
         fs::permissions(folder_, fs::perms::all);
-        path_ = Server().Address + ":" + path_;
+        path_ = server.Address + ":" + path_;
     }
     const std::string db = SourceDir() + "/db/";
     std::ostringstream sql;
     sql << "SET SQL DIALECT 3;\n"
-        << "CREATE DATABASE '" << path_ << "' " << SqlLogin()
+        << "CREATE DATABASE '" << path_ << "' " << SqlLogin(onServer_)
         << " PAGE_SIZE 16384 DEFAULT CHARACTER SET NONE;\n"
         << "INPUT '" << db << "schema.sql';\n";
     if (withTemplates) sql << "INPUT '" << db << "templates.sql';\n";
@@ -132,7 +152,7 @@ TTempDatabase::~TTempDatabase() {
 
 void TTempDatabase::RunIsql(const std::string& sql) const {
     const std::string script = folder_ + "/run.sql";
-    std::ofstream(script) << "CONNECT '" << path_ << "' " << SqlLogin() << ";\n"
+    std::ofstream(script) << "CONNECT '" << path_ << "' " << SqlLogin(onServer_) << ";\n"
                           << sql << "\nCOMMIT;\n";
     int status = 0;
     const std::string out = RunScript(script, status);
@@ -142,19 +162,19 @@ void TTempDatabase::RunIsql(const std::string& sql) const {
 void TTempDatabase::Connect(TDatabase& db, TTransaction& tr, int dialect) const {
     db.DatabaseName = path_;
     db.SQLDialect = dialect;
-    db.SetParam("user_name", OnServer() ? Server().User : "SYSDBA");
-    if (OnServer()) db.SetParam("password", Server().Password);
+    db.SetParam("user_name", onServer_ ? Login().User : "SYSDBA");
+    if (onServer_) db.SetParam("password", Login().Password);
     db.SetDefaultTransaction(&tr);
     db.AfterConnect = [&tr](TDatabase&) { tr.StartTransaction(); };
     db.Open();
 }
 
 std::string TTempDatabase::IniLogin() const {
-    if (!OnServer()) return "User=SYSDBA\r\n";
-    return "User=" + Server().User + "\r\nPassword=" + Server().Password + "\r\n";
+    if (!onServer_) return "User=SYSDBA\r\n";
+    return "User=" + Login().User + "\r\nPassword=" + Login().Password + "\r\n";
 }
 
 std::string TTempDatabase::ToolLogin() const {
-    if (!OnServer()) return "-user SYSDBA";
-    return "-user '" + Server().User + "' -password '" + Server().Password + "'";
+    if (!onServer_) return "-user SYSDBA";
+    return "-user '" + Login().User + "' -password '" + Login().Password + "'";
 }

@@ -16,6 +16,9 @@ class TTempDatabase {
 public:
     // Creates the schema; the templates and the demo rows on request.
     explicit TTempDatabase(bool withTemplates = false, bool withDemo = false);
+    // The same on the server that the state file of tests/support/db-server-fixture
+    // describes (the run's own server is named by WF_TEST_DB_SERVER).
+    TTempDatabase(bool withTemplates, bool withDemo, const std::string& serverState);
     ~TTempDatabase();
     TTempDatabase(const TTempDatabase&) = delete;
     TTempDatabase& operator=(const TTempDatabase&) = delete;
@@ -43,6 +46,7 @@ public:
     static std::string ServerPassword();
 
 private:
+    bool onServer_ = false;
     std::string folder_;
     std::string path_;
 };
