@@ -1,0 +1,19 @@
+// A database's documents and links named by ORIG_ID instead of node ids, sorted, so
+// that two databases compare equal when they hold the same collection whatever ids
+// their writers happened to take.
+#pragma once
+
+#include <string>
+#include <vector>
+
+class TTempDatabase;
+
+// One "node|..." line per document (guide type, title, address, READ_CONTENT,
+// encoding, body, head) and one "link|parent|child|order" line per link. Fails the
+// current test when a document or a link is stored twice.
+std::vector<std::string> CanonicalContents(const TTempDatabase& temp);
+
+// Expects actual to hold exactly the lines of expected, saying how many differ and
+// the first of them otherwise.
+void ExpectSameContents(const std::vector<std::string>& expected,
+                        const std::vector<std::string>& actual);
