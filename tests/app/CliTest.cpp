@@ -27,6 +27,7 @@
 #include "samples/SamplePages.h"
 #include "store/Database.h"
 #include "store/Query.h"
+#include "tests/support/Canonical.h"
 #include "tests/support/Files.h"
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/TempDatabase.h"
@@ -342,51 +343,6 @@ protected:
         return folder;
     }
 
-    // The database as documents and links named by ORIG_ID, sorted: equal for equal
-    // contents whatever node ids the programs happened to take.
-    static std::vector<std::string> Canonical(const TTempDatabase& temp) {
-        TDatabase db;
-        TTransaction tr(db);
-        temp.Connect(db, tr);
-        std::vector<std::string> rows;
-        TQuery q(db);
-        q.SetSQL(
-            "SELECT ORIG_ID, GUIDE_TYPE, TITLE, ORIG_URL, READ_CONTENT, ENCODING, BODY, HEAD "
-            "FROM NODE");
-        for (q.ExecQuery(); !q.Eof(); q.Next()) {
-            std::string row = "node";
-            for (int i = 0; i < q.FieldCount(); ++i) row += "|" + q.AsText(i);
-            rows.push_back(row);
-        }
-        q.SetSQL(
-            "SELECT COALESCE(P.ORIG_ID, '<root>'), C.ORIG_ID, MD.ORDER_ FROM MASTER_DETAIL MD "
-            "JOIN NODE C ON C.NODE_ID=MD.DETAIL_ID LEFT JOIN NODE P ON P.NODE_ID=MD.MASTER_ID");
-        for (q.ExecQuery(); !q.Eof(); q.Next())
-            rows.push_back("link|" + q.AsText(0) + "|" + q.AsText(1) + "|" + q.AsText(2));
-        q.SetSQL(
-            "SELECT (SELECT COUNT(*) FROM (SELECT 1 AS X FROM NODE GROUP BY ORIG_ID, GUIDE_TYPE "
-            "HAVING COUNT(*) > 1)) + (SELECT COUNT(*) FROM (SELECT 1 AS X FROM MASTER_DETAIL GROUP "
-            "BY MASTER_ID, DETAIL_ID HAVING COUNT(*) > 1)) FROM RDB$DATABASE");
-        q.ExecQuery();
-        EXPECT_EQ(q.AsInteger(0), 0) << "a node or a link stored twice";
-        q.Close();
-        db.Close();
-        std::sort(rows.begin(), rows.end());
-        return rows;
-    }
-
-    static void ExpectSame(const std::vector<std::string>& expected,
-                           const std::vector<std::string>& actual) {
-        EXPECT_EQ(actual.size(), expected.size());
-        std::vector<std::string> missing, extra;
-        std::set_difference(expected.begin(), expected.end(), actual.begin(), actual.end(),
-                            std::back_inserter(missing));
-        std::set_difference(actual.begin(), actual.end(), expected.begin(), expected.end(),
-                            std::back_inserter(extra));
-        EXPECT_TRUE(missing.empty()) << missing.size() << " missing, first: " << missing.front();
-        EXPECT_TRUE(extra.empty()) << extra.size() << " extra, first: " << extra.front();
-    }
-
     void Hold(int page) {
         std::lock_guard<std::mutex> lock(mutex_);
         holdPage_ = page;
@@ -421,7 +377,7 @@ TEST_F(SharedDatabaseTest, ThreeProgramsAtOnceStoreWhatOneStoresAlone) {
     const std::string aloneIni = Prepare(alone);
     const TResult single = TCli(Folder(alone, "single"), {aloneIni, "reload-branch", "1"}).Wait();
     ASSERT_EQ(single.Status, 0) << single.Err;
-    const std::vector<std::string> expected = Canonical(alone);
+    const std::vector<std::string> expected = CanonicalContents(alone);
     ASSERT_GT(expected.size(), static_cast<size_t>(kSharedPages));
 
     TTempDatabase shared(true);
@@ -435,7 +391,7 @@ TEST_F(SharedDatabaseTest, ThreeProgramsAtOnceStoreWhatOneStoresAlone) {
         // Refusals met on the way were waited out, not logged as lost work.
         EXPECT_EQ(r.Err.find("error: "), std::string::npos) << r.Err;
     }
-    ExpectSame(expected, Canonical(shared));
+    ExpectSameContents(expected, CanonicalContents(shared));
 }
 
 TEST_F(SharedDatabaseTest, AWrongPasswordNoServerAndAServerGoingAwayEachSaySo) {
