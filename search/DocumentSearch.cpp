@@ -7,6 +7,7 @@
 #include "search/HtmlText.h"
 #include "search/IndexWriter.h"
 #include "store/Database.h"
+#include "store/DbError.h"
 #include "store/Query.h"
 #include "store/Statements.h"
 
@@ -29,6 +30,20 @@ std::string DatabaseIdentity(TDatabase& db) {
         // Monitoring tables closed to this user: the name alone must do.
     }
     return db.DatabaseName + "\n" + created;
+}
+
+// Empty when the server cannot tell (then every document's stamp is looked at).
+std::string Fingerprint(TDatabase& db) {
+    std::string fingerprint;
+    try {
+        TQuery q(db);
+        q.SetSQL(std::string(Statements::NodeFingerprintQuery));
+        q.ExecQuery();
+        for (int i = 0; i < q.FieldCount(); ++i) fingerprint += q.AsText(i) + "|";
+    } catch (const EDatabaseError&) {
+        fingerprint.clear();
+    }
+    return fingerprint;
 }
 
 class TProgressGate {
@@ -90,6 +105,10 @@ TCatchUp TDocumentSearch::DoCatchUp(const TProgress& progress) {
         index.Commit();
     }
 
+    // Nothing added, deleted or updated since the last complete catch-up: done.
+    const std::string fingerprint = Fingerprint(db_);
+    if (!fingerprint.empty() && index.Meta("fingerprint") == fingerprint) return result;
+
     // What the database holds now, and what the index holds.
     std::map<int, std::string> current;
     {
@@ -107,7 +126,10 @@ TCatchUp TDocumentSearch::DoCatchUp(const TProgress& progress) {
     std::vector<int> gone;
     for (const auto& [id, stamp] : indexed)
         if (!current.count(id)) gone.push_back(id);
-    if (changed.empty() && gone.empty()) return result;
+    if (changed.empty() && gone.empty()) {
+        index.SetMeta("fingerprint", fingerprint);
+        return result;
+    }
 
     const int total = static_cast<int>(changed.size() + gone.size());
     TProgressGate gate(progress, total);
@@ -156,6 +178,8 @@ TCatchUp TDocumentSearch::DoCatchUp(const TProgress& progress) {
         }
     }
     writer.Finish();
+    // Read before the documents were: a change made meanwhile makes the next look differ.
+    if (result.Complete) index.SetMeta("fingerprint", fingerprint);
     if (result.Complete && progress) progress(total, total);
     return result;
 }

@@ -69,6 +69,13 @@ inline constexpr std::string_view SearchNodesQuery =
 inline constexpr std::string_view SearchNodeQuery =
     "SELECT NODE_ID,TITLE,BODY,ENCODING,CAST(STAMP_UPDATED AS VARCHAR(30)) AS STAMP "
     "FROM NODE WHERE NODE_ID=:NodeId\r\n";
+// A summary that changes whenever a document is added, deleted or updated: the search
+// index looks at every document's stamp only when it differs from the last one seen.
+inline constexpr std::string_view NodeFingerprintQuery =
+    "SELECT CAST(COUNT(*) AS VARCHAR(30)) AS N,CAST(SUM(NODE_ID) AS VARCHAR(30)) AS IDS,"
+    "CAST(MAX(STAMP_UPDATED) AS VARCHAR(30)) AS LATEST,"
+    "CAST(SUM(EXTRACT(MINUTE FROM STAMP_UPDATED)*60+EXTRACT(SECOND FROM STAMP_UPDATED)) "
+    "AS VARCHAR(40)) AS SECONDS FROM NODE\r\n";
 // When the database was created: tells a database from another one put in its place.
 inline constexpr std::string_view DatabaseCreatedQuery =
     "SELECT CAST(MON$CREATION_DATE AS VARCHAR(30)) AS CREATED FROM MON$DATABASE\r\n";

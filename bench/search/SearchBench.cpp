@@ -154,6 +154,16 @@ void BM_Query(benchmark::State& state) {
 }
 BENCHMARK(BM_Query)->Unit(benchmark::kMillisecond);
 
+// The look at the database before each query, when nothing changed.
+void BM_CatchUpNothingChanged(benchmark::State& state) {
+    TFixture& f = Fixture();
+    TDocumentSearch search(f.db, f.indexPath);
+    search.CatchUp();
+    for (auto _ : state)
+        if (search.CatchUp().Indexed != 0) state.SkipWithError("indexed again");
+}
+BENCHMARK(BM_CatchUpNothingChanged)->Unit(benchmark::kMillisecond);
+
 // The query alone, without looking at the database.
 void BM_QueryIndexOnly(benchmark::State& state) {
     TFixture& f = Fixture();
