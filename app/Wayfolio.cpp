@@ -3,6 +3,7 @@
 #include <QMessageBox>
 #include <exception>
 
+#include "app/SignalClose.h"
 #include "app/WayfolioFr.h"
 #include "config/AuxProj.h"
 #include "config/CmdLine.h"
@@ -40,6 +41,8 @@ int main(int argc, char* argv[]) {
         app.setApplicationName("Wayfolio");
         app.setApplicationDisplayName("Wayfolio");
         ProjIniAutoSave = false;  // only the settings dialog writes the configuration
+        // SIGINT and SIGTERM close the window as the user would; a logout ends the program.
+        TSignalClose signalClose;
         TForm1 form;
         form.showMaximized();
         rc = app.exec();

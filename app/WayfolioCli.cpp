@@ -18,6 +18,7 @@
 #include "app/PageCheck.h"
 #include "app/NodeTree.h"
 #include "app/Reload.h"
+#include "app/StopSignals.h"
 #include "config/AuxProj.h"
 #include "config/CmdLine.h"
 #include "config/EAbort.h"
@@ -26,6 +27,7 @@
 #include "export/PdfWriter.h"
 
 #include "logging/Connect.h"
+#include "logging/LogLines.h"
 #include "search/DocumentSearch.h"
 #include "store/Database.h"
 #include "store/Query.h"
@@ -103,23 +105,6 @@ const char* const kHelp =
     "The embedded database engine lets one program at a time open a database file:\n"
     "close the window, or share the database through a Firebird server.\n";
 
-volatile sig_atomic_t StopSignal = 0;
-
-void OnStopSignal(int signalNumber) {
-    StopSignal = signalNumber;
-}
-
-void InstallStopSignals() {
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    // The first signal asks the run to stop; the handler then reverts to the default,
-    // so a second one ends a run that hangs in a download.
-    action.sa_flags = SA_RESETHAND;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-}
-
 int Usage(const std::string& error) {
     std::fprintf(stderr, "wayfolio-cli: %s\nTry 'wayfolio-cli --help'.\n", error.c_str());
     return kExitUsage;
@@ -167,7 +152,7 @@ public:
     }
 
     void WriteLog(unsigned char channel, const std::string& text) override {
-        logger_.WriteLog("", channel, text);
+        logger_.WriteLog("", channel, LogLines(text));
         std::string line = text;
         while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
         Note((channel == 3 ? "error: " : "") + line);

@@ -25,6 +25,7 @@
 #include "app/NodePath.h"
 #include "app/NodeTree.h"
 #include "app/SearchPanel.h"
+#include "app/StopSignals.h"
 #include "app/WebLinks.h"
 #include "config/AuxProj.h"
 #include "config/EAbort.h"
@@ -406,6 +407,8 @@ void TForm1::IBDBBeforeConnect(TDatabase& db) {
 
 void TForm1::IBDBAfterConnect(TDatabase&) {
     IBTransaction.StartTransaction();
+    // The embedded engine takes SIGINT and SIGTERM when it attaches; they stay ours.
+    RenewStopSignals();
 }
 
 // ---------------------------------------------------------------- tree events
