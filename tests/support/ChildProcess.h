@@ -1,0 +1,34 @@
+// A program started by a test, in a process group of its own, with standard output
+// and error in one file. Killed (with every process it started) when the object goes.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+class TChildProcess {
+public:
+    TChildProcess(const std::string& program, std::vector<std::string> args,
+                  const std::string& outputFile);
+    ~TChildProcess();
+    TChildProcess(const TChildProcess&) = delete;
+    TChildProcess& operator=(const TChildProcess&) = delete;
+
+    // True once the program has ended; Status and PeakMemoryKb are then set.
+    bool Ended();
+    // Waits, bounded, for the program to end by itself.
+    bool Wait(std::chrono::milliseconds bound);
+    // Sends a signal to the program alone.
+    void Signal(int number);
+    // SIGKILL to the program and everything it started; waits for it.
+    void Kill();
+
+    int Status = -1;        // exit status, or 128 + the signal that ended it
+    long PeakMemoryKb = 0;  // the program's peak resident memory
+
+private:
+    void Reap(int status, long maxRssKb);
+    pid_t pid_ = -1;
+};
