@@ -5,6 +5,7 @@
 
 #include "app/SignalClose.h"
 #include "app/WayfolioFr.h"
+#include "app/WindowLayout.h"
 #include "config/AuxProj.h"
 #include "config/CmdLine.h"
 #include "config/EAbort.h"
@@ -44,7 +45,7 @@ int main(int argc, char* argv[]) {
         // SIGINT and SIGTERM close the window as the user would; a logout ends the program.
         TSignalClose signalClose;
         TForm1 form;
-        form.showMaximized();
+        ShowMaximized(&form);
         rc = app.exec();
     }
     ProjIniDone();
