@@ -15,6 +15,7 @@
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -114,7 +115,7 @@ QPDFObjectHandle LinkTarget(QPDF& pdf, QPDFObjectHandle annotation) {
 
 // Adds the page numbers: at the foot of every page, and on the contents pages after
 // every entry, at the height of its link, the number of the page it leads to.
-void NumberPages(const std::string& input, const std::string& output, std::size_t entries) {
+void NumberPages(const std::string& input, const std::string& output) {
     QPDF pdf;
     pdf.processFile(input.c_str());
     std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(pdf).getAllPages();
@@ -124,19 +125,30 @@ void NumberPages(const std::string& input, const std::string& output, std::size_
 
     QPDFObjectHandle font = QPDFObjectHandle::parse(
         "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>");
-    std::size_t listed = 0;
+    // The contents are the pages before the first chapter, the first page any of their
+    // links leads to. An entry whose title wraps has a link on each line; its number
+    // goes beside the last one.
+    std::vector<std::map<int, double>> entryLines(pages.size());  // target page -> lowest y
+    int firstChapter = static_cast<int>(pages.size()) + 1;
+    for (std::size_t i = 0; i < pages.size() && static_cast<int>(i + 1) < firstChapter; ++i) {
+        for (QPDFAnnotationObjectHelper& link : pages[i].getAnnotations("/Link")) {
+            auto target = pageNumbers.find(LinkTarget(pdf, link.getObjectHandle()).getObjGen());
+            if (target == pageNumbers.end()) continue;
+            firstChapter = std::min(firstChapter, target->second);
+            const double y = link.getRect().lly;
+            auto line = entryLines[i].emplace(target->second, y).first;
+            line->second = std::min(line->second, y);
+        }
+    }
     for (std::size_t i = 0; i < pages.size(); ++i) {
         QPDFPageObjectHelper& page = pages[i];
         const QPDFObjectHandle::Rectangle box = page.getMediaBox().getArrayAsRectangle();
         std::string content;
-        for (QPDFAnnotationObjectHelper& link : page.getAnnotations("/Link")) {
-            if (listed >= entries) break;
-            auto target = pageNumbers.find(LinkTarget(pdf, link.getObjectHandle()).getObjGen());
-            if (target == pageNumbers.end()) continue;
-            ++listed;
-            const QPDFObjectHandle::Rectangle rect = link.getRect();
-            const std::string digits = std::to_string(target->second);
-            content += TextAt(box.urx - kMarginPt - DigitsWidth(digits), rect.lly + 2, digits);
+        if (static_cast<int>(i + 1) < firstChapter) {
+            for (const auto& [target, y] : entryLines[i]) {
+                const std::string digits = std::to_string(target);
+                content += TextAt(box.urx - kMarginPt - DigitsWidth(digits), y + 2, digits);
+            }
         }
         const std::string digits = std::to_string(i + 1);
         content +=
@@ -216,7 +228,7 @@ void WritePdf(const std::string& path, std::vector<TBookChapter> chapters) {
 
     const std::string temporary = path + ".part";
     try {
-        NumberPages(printed.toStdString(), temporary, chapters.size());
+        NumberPages(printed.toStdString(), temporary);
     } catch (const std::exception& e) {
         std::remove(temporary.c_str());
         fail(e.what());

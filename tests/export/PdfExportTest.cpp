@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,11 @@ TEST(PdfExportTest, ContentsGiveEachTitlesPageAndPagesAreNumbered) {
                 "iso-8859-1"),
         Chapter(3, 2, "Charlie Lyon", "<table><tr><td>cell</td></tr></table>"),
         Chapter(4, 1, "Delta Rome", "<p>Fin</p>"),
+        Chapter(5, 0,
+                "Echo " + std::string(30, 'w') +
+                    " a title long enough to take two lines of the "
+                    "contents page, with its page number beside its last line only",
+                "<p>Long</p>"),
     };
     char folder[] = "/tmp/wf_pdf_XXXXXX";
     ASSERT_NE(mkdtemp(folder), nullptr);
@@ -87,6 +93,12 @@ TEST(PdfExportTest, ContentsGiveEachTitlesPageAndPagesAreNumbered) {
             << text;
     }
     EXPECT_GE(previous, 5) << "the long chapter spans several pages";
+    // One number per entry, and the page's own at its foot: the wrapped title has one.
+    int numbers = 0;
+    const std::regex number(R"(\s(\d+)\s*$)");
+    std::istringstream lines(contents);
+    for (std::string line; std::getline(lines, line);) numbers += std::regex_search(line, number);
+    EXPECT_EQ(numbers, static_cast<int>(chapters.size()) + 1) << contents;
     std::remove(pdf.c_str());
     rmdir(folder);
 }
