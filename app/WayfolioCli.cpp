@@ -217,7 +217,8 @@ int Reload(TDatabase& db, int nodeId, bool storeTop, int depth, bool reloadAll) 
     const TReloadProgress& p = engine.Progress();
     host.Note(std::to_string(p.Documents) + " documents walked, " + std::to_string(p.Downloads) +
               " downloaded (" + std::to_string(p.FailedDownloads) + " failed), " +
-              std::to_string(p.Links) + " links stored, " + std::to_string(p.Errors) + " errors");
+              std::to_string(p.Links) + " links stored, " + std::to_string(p.Errors) + " errors, " +
+              std::to_string(p.UnknownLayouts) + " pages in a layout not recognised");
     // A server that went away ends the run's branches; the run did not do its work.
     if (!db.Connected())
         return Fail("the connection to the database server was lost during the run");
