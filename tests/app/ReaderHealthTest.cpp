@@ -208,6 +208,17 @@ TEST_F(ReaderHealthTest, CheckCommandReportsEachPageAndStoresNothing) {
                        "\n" + "3\tdownload failed\t0 bytes\t0 links\t" +
                        Url("X_viewLocation_c.html") + "\n");
 
+    // A reload of the redesigned page says so in its summary and keeps the body.
+    const std::string reload = std::string(WF_CLI) + " -I:" + ini + " reload 2 2>&1";
+    FILE* pipe = popen(reload.c_str(), "r");
+    std::string summary;
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        summary.append(buffer, n);
+    pclose(pipe);
+    EXPECT_NE(summary.find(", 1 pages in a layout not recognised"), std::string::npos) << summary;
+    EXPECT_NE(summary.find("error: The layout of the page"), std::string::npos) << summary;
+
     Serve("X_viewLocation_b.html",
           SamplePages::EzTripLocationPage("B", "X_viewLocation_b.html", {}, "Text of B"));
     Serve("X_viewLocation_c.html",
