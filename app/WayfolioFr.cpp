@@ -22,6 +22,7 @@
 #include "app/DbSettings.h"
 #include "app/BookExport.h"
 #include "app/DocumentView.h"
+#include "app/KeyboardAccess.h"
 #include "app/NodePath.h"
 #include "app/NodeTree.h"
 #include "app/SearchPanel.h"
@@ -85,6 +86,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     CreateComponents();
     CreateActions();
     CreateMenus();
+    InstallKeyboardAccess(this, {Nodes, HTML, Log});
     IBDB.SetDefaultTransaction(&IBTransaction);
     IBDB.SQLDialect = 1;  // the configuration always sets the real one before connecting
     IBDB.BeforeConnect = [this](TDatabase& db) { IBDBBeforeConnect(db); };
