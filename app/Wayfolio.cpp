@@ -40,7 +40,8 @@ int main(int argc, char* argv[]) {
     {
         TApplication app(argc, argv);
         app.setApplicationName("Wayfolio");
-        app.setApplicationDisplayName("Wayfolio");
+        // No display name: the window system would append it to every dialog's title
+        // ("Settings", "About"); message boxes show the application name all the same.
         ProjIniAutoSave = false;  // only the settings dialog writes the configuration
         // SIGINT and SIGTERM close the window as the user would; a logout ends the program.
         TSignalClose signalClose;
