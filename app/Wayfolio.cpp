@@ -46,8 +46,9 @@ int main(int argc, char* argv[]) {
         // SIGINT and SIGTERM close the window as the user would; a logout ends the program.
         TSignalClose signalClose;
         TForm1 form;
-        ShowMaximized(&form);
+        ShowWithLayout(&form, {form.Splitter1, form.Splitter3});
         rc = app.exec();
+        SaveLayout(&form, {form.Splitter1, form.Splitter3});
     }
     ProjIniDone();
     return rc;

@@ -1,7 +1,11 @@
 #include "app/WindowLayout.h"
 
+#include <QDir>
 #include <QEvent>
+#include <QFileInfo>
 #include <QPointer>
+#include <QSettings>
+#include <QSplitter>
 #include <QTimer>
 #include <QWidget>
 
@@ -52,4 +56,34 @@ private:
 void ShowMaximized(QWidget* window) {
     window->installEventFilter(new TKeepMaximized(window));
     window->showMaximized();
+}
+
+QString LayoutFileName() {
+    QString base = qEnvironmentVariable("XDG_STATE_HOME");
+    if (base.isEmpty() || !QDir::isAbsolutePath(base)) base = QDir::homePath() + "/.local/state";
+    return base + "/wayfolio/window.ini";
+}
+
+void ShowWithLayout(QWidget* window, const QList<QSplitter*>& splitters) {
+    QSettings kept(LayoutFileName(), QSettings::IniFormat);
+    for (int i = 0; i < splitters.size(); ++i) {
+        const QByteArray state = kept.value(QString("Window/Splitter%1").arg(i)).toByteArray();
+        if (!state.isEmpty()) splitters[i]->restoreState(state);
+    }
+    const QByteArray geometry = kept.value("Window/Geometry").toByteArray();
+    if (geometry.isEmpty() || !window->restoreGeometry(geometry) ||
+        (window->windowState() & Qt::WindowMaximized))
+        ShowMaximized(window);
+    else
+        window->show();
+}
+
+void SaveLayout(const QWidget* window, const QList<QSplitter*>& splitters) {
+    const QString name = LayoutFileName();
+    QDir().mkpath(QFileInfo(name).path());
+    QSettings kept(name, QSettings::IniFormat);
+    kept.setValue("Window/Geometry", window->saveGeometry());
+    for (int i = 0; i < splitters.size(); ++i)
+        kept.setValue(QString("Window/Splitter%1").arg(i), splitters[i]->saveState());
+    kept.sync();
 }
