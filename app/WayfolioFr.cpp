@@ -19,6 +19,7 @@
 #include <QVBoxLayout>
 
 #include "app/Compose.h"
+#include "app/CutText.h"
 #include "app/DbSettings.h"
 #include "app/BookExport.h"
 #include "app/DocumentView.h"
@@ -181,7 +182,7 @@ void TForm1::CreateComponents() {
     StatusPanel0->setObjectName("StatusPanel0");
     StatusPanel0->setFixedWidth(70);
     StatusPanel0->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    StatusPanel1 = new QLabel(this);
+    StatusPanel1 = new TElidedLabel(this);  // long hints are cut with "..."
     StatusPanel1->setObjectName("StatusPanel1");
     StatusPanel1->setMinimumWidth(50);
     statusBar()->addWidget(StatusPanel0);
@@ -207,6 +208,7 @@ void TForm1::CreateComponents() {
     root_->setData(0, kNodeIdRole, 0);
     root_->setData(0, kStateRole, siNone);
 
+    InstallCutTextToolTips(Nodes);
     connect(Nodes, &QTreeWidget::itemExpanded, this, &TForm1::NodesExpanding);
     connect(Nodes, &QTreeWidget::itemCollapsed, this,
             [this](QTreeWidgetItem* item) { Guarded([&] { NodesCollapsed(item); }); });
