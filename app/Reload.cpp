@@ -27,6 +27,7 @@ public:
 };
 
 enum TStatementKind {
+    skNodeExists,
     skFindNode,
     skInsertNode,
     skFindLink,
@@ -37,28 +38,31 @@ enum TStatementKind {
 };
 
 constexpr std::array<std::string_view, skCount> StatementTexts = {
-    Statements::FindNodeByOrigId, Statements::InsertNode,      Statements::FindLink,
-    Statements::InsertLink,       Statements::UpdateLinkOrder, Statements::UpdateNodeContent,
-};
-
-struct TChildRow {
-    int NodeId = 0;
-    std::string GuideType;
-    std::string Url;
-    bool HasBody = false;
+    Statements::NodeExistsQuery,   Statements::FindNodeByOrigId, Statements::InsertNode,
+    Statements::FindLink,          Statements::InsertLink,       Statements::UpdateLinkOrder,
+    Statements::UpdateNodeContent,
 };
 
 // A title is only a label: one longer than its column is cut to fit rather than
 // failing the write and, with it, the rest of the page's links. The cut backs off
 // UTF-8 continuation bytes so that a UTF-8 title does not end in half a character.
-std::string FitTitle(const std::string& title) {
-    if (title.size() <= Statements::TitleBytes) return title;
-    size_t end = Statements::TitleBytes;
-    for (int i = 0; i < 3 && end > 0 && (static_cast<unsigned char>(title[end]) & 0xC0) == 0x80;
-         ++i)
+// A page's declared character set is treated the same way: a page declaring
+// nonsense still has a body and links worth keeping.
+std::string FitColumn(const std::string& text, size_t bytes) {
+    if (text.size() <= bytes) return text;
+    size_t end = bytes;
+    for (int i = 0; i < 3 && end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80; ++i)
         --end;
-    return title.substr(0, end);
+    return text.substr(0, end);
 }
+
+std::string FitTitle(const std::string& title) {
+    return FitColumn(title, Statements::TitleBytes);
+}
+
+constexpr const char* ConnectionChangedMessage =
+    "The database connection changed during the run: the run stopped and wrote nothing "
+    "through the new connection";
 
 }  // namespace
 
@@ -87,9 +91,10 @@ bool HasBody(const std::string& body) {
 
 // The statements run once or more per link, prepared once per run instead of once
 // per use: with a commit after every write, preparing each time would cost as much
-// as the writes themselves. They belong to the connection they were prepared on; the
-// attachment is referenced here so that a connection closed and opened again while
-// the run waits in ProcessMessages is noticed and the statements are prepared anew.
+// as the writes themselves. They belong to the connection the run started on, which
+// is referenced here (so that its address cannot be reused by a new attachment):
+// a connection closed or opened again while the run waits in ProcessMessages, perhaps
+// on another database, is told apart from it, and the run ends.
 struct TReloadEngine::TStatements {
     fb::AttachmentPtr attachment;
     std::array<std::unique_ptr<TQuery>, skCount> queries;
@@ -106,13 +111,31 @@ TReloadEngine::TReloadEngine(TDatabase& db, TReloadHost& host)
 
 TReloadEngine::~TReloadEngine() = default;
 
-TQuery& TReloadEngine::Statement(int which) {
+void TReloadEngine::BindConnection() {
+    statements_->Reset();
     Firebird::IAttachment* current = db_.Attachment();  // raises when not connected
-    if (statements_->attachment.get() != current) {
-        statements_->Reset();
-        current->addRef();
-        statements_->attachment.reset(current);
-    }
+    current->addRef();
+    statements_->attachment.reset(current);
+}
+
+bool TReloadEngine::ConnectionKept() {
+    if (connectionChanged_) return false;
+    if (!statements_->attachment) return true;  // nothing used yet
+    if (db_.Connected() && db_.Attachment() == statements_->attachment.get()) return true;
+    connectionChanged_ = true;
+    ++progress_.Errors;
+    host_.WriteLog(3, ConnectionChangedMessage);
+    return false;
+}
+
+bool TReloadEngine::Stopping() const {
+    return StopFlag || connectionChanged_;
+}
+
+TQuery& TReloadEngine::Statement(int which) {
+    if (!statements_->attachment) BindConnection();
+    // Every write goes through here: none may reach another connection than the run's.
+    if (!ConnectionKept()) throw EAbort();
     auto& query = statements_->queries[static_cast<size_t>(which)];
     if (!query) query = std::make_unique<TQuery>(db_);
     query->SetSQL(std::string(StatementTexts[static_cast<size_t>(which)]));
@@ -120,6 +143,7 @@ TQuery& TReloadEngine::Statement(int which) {
 }
 
 void TReloadEngine::CommitRetaining() {
+    if (!ConnectionKept()) throw EAbort();
     TTransaction* tr = db_.DefaultTransaction();
     if (!tr) throw EDatabaseError("The database has no default transaction");
     const auto start = std::chrono::steady_clock::now();
@@ -131,7 +155,35 @@ void TReloadEngine::CommitRetaining() {
 
 void TReloadEngine::ReportAndProcessMessages() {
     host_.ShowProgress(progress_);
+    HostTurn();
+}
+
+void TReloadEngine::HostTurn() {
     host_.ProcessMessages();
+    // The user may have deleted documents, or reconnected, meanwhile.
+    knownNodes_.clear();
+    ConnectionKept();
+}
+
+bool TReloadEngine::NodeExists(int nodeId) {
+    if (knownNodes_.count(nodeId)) return true;
+    TQuery& query = Statement(skNodeExists);
+    query.SetParam("NodeId", nodeId);
+    query.ExecQuery();
+    const bool exists = !query.Eof();
+    query.Close();
+    if (exists) knownNodes_.insert(nodeId);
+    return exists;
+}
+
+bool TReloadEngine::LinkExists(int parentId, int childId) {
+    TQuery& query = Statement(skFindLink);
+    query.SetParam("MId", parentId);
+    query.SetParam("DId", childId);
+    query.ExecQuery();
+    const bool exists = !query.Eof();
+    query.Close();
+    return exists;
 }
 
 void TReloadEngine::LogMessage(const std::string& Msg) {
@@ -143,6 +195,9 @@ bool TReloadEngine::ReloadNodes(int NodeId, bool StoreTopContent, int Depth, boo
     visited_ = {0};
     progress_ = {};
     topDownloaded_ = topFetched_ = false;
+    connectionChanged_ = false;
+    knownNodes_.clear();
+    BindConnection();  // the run belongs to this connection
 
     TQuery row(db_);
     row.SetSQL(Statements::WithId(Statements::NodeRowQuery, NodeId));
@@ -175,7 +230,7 @@ bool TReloadEngine::ReloadNodes(int NodeId, bool StoreTopContent, int Depth, boo
 void TReloadEngine::ReloadDocument(TDownload& Download, const std::string& GuideType,
                                    const std::string& Url, bool HasBody, int Depth,
                                    bool WithContent, int ParentId, int NodeId) {
-    if (StopFlag) throw EAbort();
+    if (Stopping()) throw EAbort();
     const bool top = progress_.Documents == 0;
     ++progress_.Documents;
 
@@ -197,6 +252,12 @@ void TReloadEngine::ReloadDocument(TDownload& Download, const std::string& Guide
                              const std::string& origId, int order, TDownloadHandle& handle) {
         StoreShared(host_, progress_, [&] { StoreLink(first, title, url, origId, order, handle); });
     };
+    // The host gets its turn while a page is on its way; Stop, closing the window or
+    // a new connection abandon the transfer.
+    Download.OnIdle = [this] {
+        HostTurn();
+        return !Stopping();
+    };
 
     TReloadHandle handle(NodeId, ParentId, GuideType);
     if (reloadAll_ || !HasBody) {
@@ -215,41 +276,55 @@ void TReloadEngine::ReloadDocument(TDownload& Download, const std::string& Guide
 
     if (Depth <= 0) return;
 
-    // The children are read in full before any of them is walked: a deep branch would
-    // otherwise hold one open cursor per level. Rows of documents already walked are
-    // dropped here, and again below for those walked meanwhile under an earlier sibling.
-    std::vector<TChildRow> children;
-    {
-        TQuery query(db_);
-        query.SetSQL(Statements::WithId(Statements::UnvisitedChildrenQuery, NodeId));
-        query.ExecQuery();
-        for (; !query.Eof() && !StopFlag; query.Next()) {
-            TChildRow child;
-            child.NodeId = query.AsInteger("NODE_ID");
-            if (visited_.count(child.NodeId)) continue;
-            child.GuideType = query.AsText("GUIDE_TYPE");
-            child.Url = query.AsText("ORIG_URL");
-            child.HasBody = ::HasBody(query.AsText("BODY"));
-            children.push_back(std::move(child));
-        }
-    }
-
-    for (const TChildRow& child : children) {
-        if (StopFlag) break;
-        try {
-            if (visited_.insert(child.NodeId).second) {
-                ReloadDocument(Download, child.GuideType, child.Url, child.HasBody, Depth - 1, true,
-                               NodeId, child.NodeId);
+    // A page below may report links for its parent, this document, after its
+    // children were read; those are walked in this run too. So once the last child is
+    // done the children are read again, until a reading brings none not yet walked.
+    for (bool walkedOne = true; walkedOne && !Stopping();) {
+        walkedOne = false;
+        for (const TChildRow& child : ReadUnvisitedChildren(NodeId)) {
+            if (Stopping()) break;
+            try {
+                // A child walked meanwhile under an earlier sibling is skipped, and so is
+                // one the user deleted (or whose parent is gone: the link goes with it).
+                if (!visited_.count(child.NodeId) && LinkExists(NodeId, child.NodeId)) {
+                    visited_.insert(child.NodeId);
+                    walkedOne = true;
+                    ReloadDocument(Download, child.GuideType, child.Url, child.HasBody, Depth - 1,
+                                   true, NodeId, child.NodeId);
+                }
+                ReportAndProcessMessages();
+            } catch (const std::exception& e) {
+                if (connectionChanged_) continue;  // said once, when it was noticed
+                ++progress_.Errors;
+                host_.WriteLog(3, e.what());
+            } catch (...) {
+                if (connectionChanged_) continue;
+                ++progress_.Errors;
+                host_.WriteLog(3, "Unknown error");
             }
-            ReportAndProcessMessages();
-        } catch (const std::exception& e) {
-            ++progress_.Errors;
-            host_.WriteLog(3, e.what());
-        } catch (...) {
-            ++progress_.Errors;
-            host_.WriteLog(3, "Unknown error");
         }
     }
+}
+
+// The children are read in full before any of them is walked: a deep branch would
+// otherwise hold one open cursor per level. Rows of documents already walked are
+// dropped here, and again while walking for those walked meanwhile under an earlier
+// sibling.
+std::vector<TReloadEngine::TChildRow> TReloadEngine::ReadUnvisitedChildren(int NodeId) {
+    std::vector<TChildRow> children;
+    TQuery query(db_);
+    query.SetSQL(Statements::WithId(Statements::UnvisitedChildrenQuery, NodeId));
+    query.ExecQuery();
+    for (; !query.Eof() && !Stopping(); query.Next()) {
+        TChildRow child;
+        child.NodeId = query.AsInteger("NODE_ID");
+        if (visited_.count(child.NodeId)) continue;
+        child.GuideType = query.AsText("GUIDE_TYPE");
+        child.Url = query.AsText("ORIG_URL");
+        child.HasBody = ::HasBody(query.AsText("BODY"));
+        children.push_back(std::move(child));
+    }
+    return children;
 }
 
 void TReloadEngine::StoreContent(const std::string& Title, const std::string& Body,
@@ -271,7 +346,7 @@ void TReloadEngine::StoreContent(const std::string& Title, const std::string& Bo
     update.SetParam("Title", title);
     update.SetParam("Body", Body);
     update.SetParam("Head", Head);
-    update.SetParam("Encoding", Encoding);
+    update.SetParam("Encoding", FitColumn(Encoding, Statements::EncodingBytes));
     update.ExecSQL();
     CommitRetaining();
 }
@@ -280,6 +355,8 @@ void TReloadEngine::StoreLink(bool First, const std::string& Title, const std::s
                               const std::string& OrigId, int Order, TDownloadHandle& Handle) {
     if (!First && Handle.ParentId == 0) return;  // the start document's parent is not walked
     const int parentId = First ? Handle.NodeId : Handle.ParentId;
+    // A link under a deleted node could never be reached or deleted again.
+    if (!NodeExists(parentId)) return;
     const std::string& guide = Handle.GuideType.str();
     // An address cannot be cut without breaking it: such a link is reported and
     // skipped, and the page's other links are still stored.

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 #include <unordered_set>
+#include <vector>
 
 class TDatabase;
 class TDownload;
@@ -38,8 +39,9 @@ struct TReloadProgress {
 class TReloadHost {
 public:
     virtual ~TReloadHost() = default;
-    // Handles pending user input; called after each document and after each child.
-    // This is where Stop reaches a run.
+    // Handles pending user input; called after each document, after each child and,
+    // while a page is on its way, at least every 100 ms. This is where Stop reaches a
+    // run (a transfer under way is then abandoned).
     virtual void ProcessMessages() = 0;
     // Channel 1: the page readers' lines; channel 3: errors met below the start
     // document. The text has no line end.
@@ -55,6 +57,11 @@ bool HasBody(const std::string& body);
 // One reload run over a connection whose default transaction is the shared one.
 // Create one engine per run; a run started from inside another run's
 // ProcessMessages needs an engine of its own.
+//
+// A run belongs to the connection it started on. When the host closes it or
+// connects anew (perhaps to another database) while the run waits in
+// ProcessMessages, the run ends as if stopped, with one channel 3 line saying so, and
+// writes nothing through the new connection.
 class TReloadEngine {
 public:
     TReloadEngine(TDatabase& db, TReloadHost& host);
@@ -71,19 +78,23 @@ public:
     // reader serves its guide type. Errors below the start document are logged on
     // channel 3 and the walk goes on; an error of the start document itself
     // propagates (the reader is closed and freed all the same). A stopped run
-    // returns normally; StopFlag tells.
+    // returns normally; StopFlag or ConnectionChanged tells.
     bool ReloadNodes(int NodeId, bool StoreTopContent, int Depth, bool ReloadAll);
 
     // Downloads one document with Download (when ReloadAll or !HasBody) and, while
-    // Depth > 0, walks its children not yet walked in this run. Raises the silent
-    // abort when StopFlag is set.
+    // Depth > 0, walks its children not yet walked in this run, reading them again
+    // after the last one until no new one turns up (pages below may store links for
+    // their parent). A child deleted meanwhile is not walked. Raises the silent abort
+    // when the run is stopping.
     void ReloadDocument(TDownload& Download, const std::string& GuideType, const std::string& Url,
                         bool HasBody, int Depth, bool WithContent, int ParentId, int NodeId);
 
     // The reader's callbacks. StoreContent updates the handle's node unless its row
     // is gone or its READ_CONTENT is "N"; an empty title keeps the stored one.
     // StoreLink finds or creates the linked node (by OrigId and the handle's guide
-    // type) and stores the link under the handle's node (First) or its parent.
+    // type) and stores the link under the handle's node (First) or its parent; not
+    // at all when that node has been deleted. An encoding longer than its column is
+    // cut to fit, like a title.
     void StoreContent(const std::string& Title, const std::string& Body, const std::string& Head,
                       const std::string& Encoding, const std::string& Url,
                       const std::string& OrigId, TDownloadHandle& Handle);
@@ -98,12 +109,29 @@ public:
     // Whether the start document's page was requested, and whether it arrived.
     bool TopDownloaded() const { return topDownloaded_; }
     bool TopFetched() const { return topFetched_; }
+    // Whether the run ended because the host's connection changed under it.
+    bool ConnectionChanged() const { return connectionChanged_; }
 
 private:
     struct TStatements;
+    struct TChildRow {
+        int NodeId = 0;
+        std::string GuideType;
+        std::string Url;
+        bool HasBody = false;
+    };
     TQuery& Statement(int which);
     void ReportAndProcessMessages();
+    // The host's turn: ProcessMessages, then a look at what it may have changed.
+    void HostTurn();
     void CommitRetaining();
+    void BindConnection();
+    // False once the connection is no longer the run's (reported on the first call).
+    bool ConnectionKept();
+    bool Stopping() const;
+    bool NodeExists(int nodeId);
+    bool LinkExists(int parentId, int childId);
+    std::vector<TChildRow> ReadUnvisitedChildren(int NodeId);
 
     TDatabase& db_;
     TReloadHost& host_;
@@ -112,5 +140,8 @@ private:
     TReloadProgress progress_;
     bool topDownloaded_ = false;
     bool topFetched_ = false;
+    bool connectionChanged_ = false;
+    // Nodes seen to exist since the host last had its turn (when it may delete them).
+    std::unordered_set<int> knownNodes_;
     std::unique_ptr<TStatements> statements_;
 };

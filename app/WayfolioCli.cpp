@@ -92,8 +92,9 @@ const char* const kHelp =
     "\"error: \" there and do not end the run. On a terminal, standard error also shows\n"
     "a progress line. A summary ends every run.\n"
     "\n"
-    "Stopping: Ctrl+C (or SIGTERM) stops a run once the page being downloaded has\n"
-    "arrived; everything stored so far stays. A second Ctrl+C ends the program at once.\n"
+    "Stopping: Ctrl+C (or SIGTERM) stops a run at once: a page still on its way is\n"
+    "abandoned, everything stored so far stays. A second Ctrl+C ends the program at\n"
+    "once.\n"
     "\n"
     "Exit status:\n"
     "  0    success (errors below the start document are logged, not fatal)\n"
@@ -349,6 +350,20 @@ int Run(const std::string& command, int nodeId) {
     TDatabase db;
     TTransaction tr(db);
     db.SetDefaultTransaction(&tr);
+    // The connection is closed while its transaction still exists, on every path:
+    // destroyed in declaration order, the transaction would go first, and closing the
+    // connection on an error path would then commit through a destroyed object.
+    struct TCloseFirst {
+        TDatabase& db;
+        ~TCloseFirst() {
+            try {
+                db.Close();
+            } catch (...) {
+                // The error that ends the run is the one worth reporting.
+            }
+            db.SetDefaultTransaction(nullptr);
+        }
+    } closeFirst{db};
     db.BeforeConnect = [](TDatabase& d) { ApplyDbSettings(d); };
     db.AfterConnect = [&tr](TDatabase&) { tr.StartTransaction(); };
     db.Open();
@@ -372,6 +387,15 @@ int Run(const std::string& command, int nodeId) {
         rc = CheckPages(db, nodeId);
     else
         rc = Show(db, nodeId);
+    if (StopSignal) {
+        // After a stop signal, detaching from the embedded engine can spin without
+        // end once a transfer has been abandoned. Everything stored is committed here;
+        // the process then ends without detaching, which the engine survives as it
+        // survives any ended process: the next program opens the database as usual.
+        tr.Commit();
+        std::fflush(nullptr);
+        _exit(rc);
+    }
     db.Close();  // commits
     return rc;
 }

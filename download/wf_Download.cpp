@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "config/AuxProj.h"
+#include "download/WebAddress.h"
 #include "download/wf_AlphaBeds.h"
 #include "download/wf_EzTrip.h"
 
@@ -194,6 +195,10 @@ void TDownload::DoLink(bool first, const std::string& title, const std::string& 
     if (OnLink) OnLink(first, title, url, origId, order, handle);
 }
 
+bool TDownload::DoIdle() {
+    return !OnIdle || OnIdle();
+}
+
 void TDownload::DoLinkHref(bool first, std::string_view title, const std::string& pageUrl,
                            std::string_view href, int order, TDownloadHandle& handle) {
     if (!OnLink) return;
@@ -228,13 +233,18 @@ void SetOpt(CURL* easy, CURLoption option, T value) {
 
 // One easy handle driven through a multi handle: the multi interface lets the fetch
 // loop wake up often enough to enforce a read time-out in milliseconds, which
-// libcurl's own low-speed limit (whole seconds) cannot.
+// libcurl's own low-speed limit (whole seconds) cannot, and to hand the host its turn
+// while a page is on its way, so that a server that never answers cannot freeze it.
 struct THttpDownload::THttpClient {
     using TClock = std::chrono::steady_clock;
+    // How often the host gets its turn during a transfer: well within the 100 ms after
+    // which a window feels stuck.
+    static constexpr long IdleMs = 40;
 
     CURL* Easy = nullptr;
     CURLM* Multi = nullptr;
     long ReadTimeoutMs = 0;
+    long MaxPageBytes = 0;  // 0: no limit
     char ErrorBuffer[CURL_ERROR_SIZE] = {};
 
     // State of the request in progress.
@@ -243,6 +253,7 @@ struct THttpDownload::THttpClient {
     std::string StatusLine;
     std::string Location;
     bool OutOfMemory = false;
+    bool TooLarge = false;
 
     THttpClient() {
         Easy = curl_easy_init();
@@ -266,6 +277,12 @@ struct THttpDownload::THttpClient {
     static size_t OnBody(char* data, size_t size, size_t count, void* self) {
         auto* client = static_cast<THttpClient*>(self);
         client->LastData = TClock::now();
+        // A page without Content-Length (or with a false one) is measured as it comes.
+        if (client->MaxPageBytes > 0 &&
+            client->Sink->size() + size * count > static_cast<size_t>(client->MaxPageBytes)) {
+            client->TooLarge = true;
+            return 0;
+        }
         try {
             client->Sink->append(data, size * count);
         } catch (...) {
@@ -292,14 +309,23 @@ struct THttpDownload::THttpClient {
         return size * count;
     }
 
-    // Runs one GET into sink; returns the error's message, empty on success.
-    std::string Get(const std::string& url, std::string& sink) {
+    std::string TooLargeMessage() const {
+        return "The page is larger than " + std::to_string(MaxPageBytes) +
+               " bytes, the limit set by MaxPageSize";
+    }
+
+    // Runs one GET into sink, giving owner's OnIdle its turn while it waits; returns
+    // the error's message, empty on success. The message may quote the server.
+    std::string Get(const std::string& url, std::string& sink, TDownload& owner) {
         Sink = &sink;
         StatusLine.clear();
         Location.clear();
         OutOfMemory = false;
+        TooLarge = false;
         ErrorBuffer[0] = '\0';
-        curl_easy_setopt(Easy, CURLOPT_URL, url.c_str());
+        // Pages write addresses with blanks and bytes of their own character set;
+        // those go out percent-encoded, as a browser sends them.
+        curl_easy_setopt(Easy, CURLOPT_URL, EncodeUrlBytes(url).c_str());
 
         if (curl_multi_add_handle(Multi, Easy) != CURLM_OK) return "Cannot start the request";
         struct TRemove {
@@ -308,28 +334,33 @@ struct THttpDownload::THttpClient {
         } remove{this};
 
         LastData = TClock::now();
-        bool timedOut = false;
+        TClock::time_point lastIdle = LastData;
         for (;;) {
             int running = 0;
             CURLMcode mc = curl_multi_perform(Multi, &running);
             if (mc != CURLM_OK) return curl_multi_strerror(mc);
             if (running == 0) break;
-            int waitMs = 1000;
+            // Data that arrived while the host had its turn was read just now, so time
+            // the host spent (a dialog, say) does not count as the server's silence.
+            auto now = TClock::now();
+            long waitMs = IdleMs;
             if (ReadTimeoutMs > 0) {
-                const auto idle =
-                    std::chrono::duration_cast<std::chrono::milliseconds>(TClock::now() - LastData)
-                        .count();
-                if (idle >= ReadTimeoutMs) {
-                    timedOut = true;
-                    break;
+                const long silent =
+                    std::chrono::duration_cast<std::chrono::milliseconds>(now - LastData).count();
+                if (silent >= ReadTimeoutMs) {
+                    return "Read timed out: no data for " + std::to_string(ReadTimeoutMs) + " ms";
                 }
-                waitMs = static_cast<int>(std::min<long>(1000, ReadTimeoutMs - idle));
+                waitMs = std::min(waitMs, ReadTimeoutMs - silent);
             }
-            mc = curl_multi_poll(Multi, nullptr, 0, waitMs, nullptr);
+            if (now - lastIdle >= std::chrono::milliseconds(IdleMs)) {
+                if (!owner.DoIdle()) return "Download stopped before the page arrived";
+                lastIdle = now = TClock::now();
+            }
+            const long sinceIdle =
+                std::chrono::duration_cast<std::chrono::milliseconds>(now - lastIdle).count();
+            waitMs = std::max(1L, std::min(waitMs, IdleMs - sinceIdle));
+            mc = curl_multi_poll(Multi, nullptr, 0, static_cast<int>(waitMs), nullptr);
             if (mc != CURLM_OK) return curl_multi_strerror(mc);
-        }
-        if (timedOut) {
-            return "Read timed out: no data for " + std::to_string(ReadTimeoutMs) + " ms";
         }
 
         CURLcode result = CURLE_OK;
@@ -338,6 +369,7 @@ struct THttpDownload::THttpClient {
             if (msg->msg == CURLMSG_DONE && msg->easy_handle == Easy) result = msg->data.result;
         }
         if (OutOfMemory) return "Out of memory while receiving the page";
+        if (TooLarge || result == CURLE_FILESIZE_EXCEEDED) return TooLargeMessage();
         if (result != CURLE_OK) {
             return ErrorBuffer[0] ? std::string(ErrorBuffer) : curl_easy_strerror(result);
         }
@@ -371,6 +403,8 @@ void THttpDownload::Open() {
     const std::string proxyPassword = GetIniText("Download", "Proxy.Password", "");
     const bool proxyAuth = GetIniFlag("Download", "Proxy.Auth", false);
     client->ReadTimeoutMs = std::max(0, GetIniNumber("Download", "ReadTimeout", 0));
+    client->MaxPageBytes =
+        std::max(0, GetIniNumber("Download", "MaxPageSize", static_cast<int>(DefaultMaxPageSize)));
 
     SetOpt(easy, CURLOPT_NOSIGNAL, 1L);
     SetOpt(easy, CURLOPT_ERRORBUFFER, client->ErrorBuffer);
@@ -383,6 +417,9 @@ void THttpDownload::Open() {
     SetOpt(easy, CURLOPT_WRITEDATA, static_cast<void*>(client.get()));
     SetOpt(easy, CURLOPT_HEADERFUNCTION, &THttpClient::OnHeader);
     SetOpt(easy, CURLOPT_HEADERDATA, static_cast<void*>(client.get()));
+    // A page that announces its size is refused before its body is read.
+    if (client->MaxPageBytes > 0)
+        SetOpt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(client->MaxPageBytes));
     // An empty proxy also overrides http_proxy and friends from the environment: the
     // settings file alone decides. An empty no-proxy list likewise stops NO_PROXY from
     // exempting hosts.
@@ -407,11 +444,14 @@ void THttpDownload::Close() {
 
 bool THttpDownload::Fetch(const std::string& url, std::string& stream) {
     if (!HttpClient) throw std::logic_error("The download reader is not open");
-    DoLog("Downloading \"" + url + "\"");
+    DoLog("Downloading \"" + SafeLogText(url) + "\"");
     stream.clear();
-    const std::string error = HttpClient->Get(url, stream);
+    // Status lines, redirect addresses and transport messages come from the server and
+    // may carry bytes that would drive a terminal.
+    const std::string error = SafeLogText(HttpClient->Get(url, stream, *this));
     if (error.empty()) return true;
     stream.clear();
+    stream.shrink_to_fit();  // a refused page of many megabytes is not kept for nothing
     if (RaiseErrors) throw EDownloadError(error);
     DoLog(error);
     return false;

@@ -4,8 +4,9 @@
 //
 // A reader's life: CreateDownload (by guide type), Open, then for each document
 // assign the callbacks and call RunDownload, then Close. Everything runs on the
-// caller's thread; a fetch blocks until the response is complete, the read time-out
-// expires or the connection fails.
+// caller's thread; a fetch lasts until the response is complete, the read time-out
+// expires, the connection fails or OnIdle abandons it, and OnIdle gives the caller
+// its turn meanwhile.
 //
 // All text is raw 8-bit bytes in std::string, never converted; the character set a
 // page declares travels beside it as a separate value.
@@ -103,6 +104,10 @@ using TDownloadContentEvent =
 using TDownloadLinkEvent =
     std::function<void(bool first, const std::string& title, const std::string& url,
                        const std::string& origId, int order, TDownloadHandle& handle)>;
+// Called again and again while a transfer is under way, at least every 50 ms, on the
+// thread that fetches. It gives the host its turn (a window handles its user's input
+// here); returning false abandons the transfer, which then fails like any other.
+using TDownloadIdleEvent = std::function<bool()>;
 
 class TDownload {
 public:
@@ -115,6 +120,7 @@ public:
     TDownloadLogEvent OnLog;
     TDownloadContentEvent OnContent;
     TDownloadLinkEvent OnLink;
+    TDownloadIdleEvent OnIdle;
     // When false (how the host leaves it), a failed request is logged through OnLog
     // and Fetch reports it by returning false; when true the error propagates.
     bool RaiseErrors = false;
@@ -144,6 +150,8 @@ public:
                    TDownloadHandle& handle);
     void DoLink(bool first, const std::string& title, const std::string& url,
                 const std::string& origId, int order, TDownloadHandle& handle);
+    // OnIdle's answer; true (go on) when it is unassigned.
+    bool DoIdle();
 
 protected:
     // DoLink for a link found on the page at pageUrl: Url is MakeAbsoluteUrl (pageUrl,
@@ -162,6 +170,10 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The largest page accepted unless "MaxPageSize" says otherwise: far above any real
+// guide page, far below what would exhaust memory.
+inline constexpr long DefaultMaxPageSize = 32L * 1024 * 1024;
+
 // Fetches over HTTP with libcurl. The settings of section "Download" are read once,
 // in Open; a changed settings file takes effect with the next reader. Only http and
 // https addresses are fetched: links come from untrusted pages, and a "file://" link
@@ -173,14 +185,17 @@ public:
     ~THttpDownload() override;
 
     // Creates the HTTP client (one connection cache for all documents) and applies
-    // "Proxy.Host", "Proxy.Port", "Proxy.UserName", "Proxy.Password", "Proxy.Auth"
-    // and "ReadTimeout" (milliseconds without any data arriving; 0 = no limit).
+    // "Proxy.Host", "Proxy.Port", "Proxy.UserName", "Proxy.Password", "Proxy.Auth",
+    // "ReadTimeout" (milliseconds without any data arriving; 0 = no limit) and
+    // "MaxPageSize" (bytes; a larger page fails; 0 = no limit).
     void Open() override;
     // Frees the HTTP client. Safe to call twice; the destructor calls it too.
     void Close() override;
-    // Logs "Downloading "<url>"", then GETs Url. Redirects are not followed, no
-    // cookies are kept, and any status outside 2xx fails the request. Throws
-    // std::logic_error when the reader is not open.
+    // Logs "Downloading "<url>"", then GETs Url, its blanks and 8-bit bytes
+    // percent-encoded. Redirects are not followed, no cookies are kept, and any status
+    // outside 2xx fails the request, as does a page over MaxPageSize and a transfer
+    // that OnIdle abandons. Messages that quote the server are made safe to log.
+    // Throws std::logic_error when the reader is not open.
     bool Fetch(const std::string& url, std::string& stream) override;
 
     bool IsOpen() const { return HttpClient != nullptr; }

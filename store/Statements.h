@@ -57,6 +57,10 @@ inline constexpr std::string_view InsertLink =
 inline constexpr std::string_view UpdateLinkOrder =
     "UPDATE MASTER_DETAIL SET ORDER_=:Order WHERE MASTER_ID=:MId AND DETAIL_ID=:DId\r\n";
 
+// Whether a node still has its row (a document can be deleted while a run goes on).
+inline constexpr std::string_view NodeExistsQuery =
+    "SELECT NODE_ID FROM NODE WHERE NODE_ID=:NodeId\r\n";
+
 inline constexpr std::string_view DeleteNode = "DELETE FROM NODE N WHERE N.NODE_ID=%d\r\n";
 
 // The search index's view of the documents. The update stamp is read as text with
@@ -87,6 +91,7 @@ inline constexpr std::string_view NodeParentsQuery =
 inline constexpr size_t TitleBytes = 1000;
 inline constexpr size_t OrigUrlBytes = 2000;
 inline constexpr size_t OrigIdBytes = 1000;
+inline constexpr size_t EncodingBytes = 100;
 
 // The statement text with its "%d" replaced by the node identifier in decimal.
 inline std::string WithId(std::string_view text, int nodeId) {

@@ -2,6 +2,8 @@
 // 127.0.0.1 serving pages in the sites' structures.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <functional>
 #include <map>
@@ -11,6 +13,7 @@
 #include <vector>
 
 #include "app/Reload.h"
+#include "config/AuxProj.h"
 #include "config/EAbort.h"
 #include "download/wf_Download.h"
 #include "samples/SamplePages.h"
@@ -34,6 +37,7 @@ public:
     void WriteLog(unsigned char channel, const std::string& text) override {
         Lines.push_back({channel, text});
     }
+    void ShowProgress(const TReloadProgress& progress) override { Last = progress; }
     std::vector<std::string> Channel(unsigned char channel) const {
         std::vector<std::string> out;
         for (const auto& l : Lines)
@@ -41,6 +45,7 @@ public:
         return out;
     }
     int Calls = 0;
+    TReloadProgress Last;  // as shown before the latest ProcessMessages after a document
     std::function<void()> OnProcess;
     std::vector<std::pair<unsigned char, std::string>> Lines;
 };
@@ -108,6 +113,7 @@ protected:
         Connect();
     }
     void TearDown() override {
+        ReleaseHold();
         db_.Close();
         StopFlag = false;
     }
@@ -175,6 +181,7 @@ protected:
         const bool ran = engine.ReloadNodes(id, storeTop, depth, reloadAll);
         progress_ = engine.Progress();
         visited_ = engine.Visited();
+        connectionChanged_ = engine.ConnectionChanged();
         return ran;
     }
     int Duplicates() {
@@ -186,14 +193,48 @@ protected:
                    "MASTER_ID, DETAIL_ID HAVING COUNT(*) > 1)");
     }
 
+    // Before the server: a held request may still be waking when the server stops.
+    std::mutex holdMutex_;
+    std::condition_variable holdCv_;
+    bool holdArrived_ = false;
+    bool holdReleased_ = false;
     TTempDatabase temp_;
     THttpTestServer server_;
     std::unique_ptr<TSite> site_;
     TDatabase db_;
     TTransaction tr_{db_};
     TRecordingHost host_;
+    // Pages under /hold/ answer (as the location page of that name, linking to
+    // "<name>1" and "<name>2") only once ReleaseHold is called, or after a bound long
+    // enough to fail any test waiting for them.
+    void ServeHeldPages() {
+        server_.Http().Get(
+            R"(/hold/(.*)\.html)", [this](const httplib::Request& req, httplib::Response& res) {
+                const std::string name = req.matches[1].str();
+                std::unique_lock<std::mutex> lock(holdMutex_);
+                holdArrived_ = true;
+                holdCv_.wait_for(lock, std::chrono::seconds(30), [this] { return holdReleased_; });
+                res.set_content(
+                    SamplePages::EzTripLocationPage("Held", name + ".html",
+                                                    {{TSite::Loc(name + "1") + ".html", "One"},
+                                                     {TSite::Loc(name + "2") + ".html", "Two"}},
+                                                    "Body of " + name),
+                    "text/html");
+            });
+    }
+    bool HoldArrived() {
+        std::lock_guard<std::mutex> lock(holdMutex_);
+        return holdArrived_;
+    }
+    void ReleaseHold() {
+        std::lock_guard<std::mutex> lock(holdMutex_);
+        holdReleased_ = true;
+        holdCv_.notify_all();
+    }
+
     TReloadProgress progress_;
     std::unordered_set<int> visited_;
+    bool connectionChanged_ = false;
     int nextId_ = 100000;  // far above what the generator hands out
 };
 
@@ -329,7 +370,7 @@ TEST_F(ReloadTest, StopEndsTheRunAndKeepsWhatWasStored) {
     const int s = AddTop("S");
     // Stop is pressed while the window handles messages after the second child.
     host_.OnProcess = [this] {
-        if (site_->TotalHits() == 3) StopFlag = true;
+        if (host_.Last.Documents == 3) StopFlag = true;
     };
     ASSERT_TRUE(Run(s, false, 999, true));
     EXPECT_TRUE(StopFlag);
@@ -465,34 +506,225 @@ TEST_F(ReloadTest, LinksOfTheParentsPassGoToTheParentAndAreDroppedForTheStart) {
     EXPECT_EQ(Column(self, "BODY"), "s");
 }
 
-TEST_F(ReloadTest, DatabaseGoingAwayMidRunEndsEachRemainingBranchWithAnError) {
+TEST_F(ReloadTest, ARunEndsWhenItsConnectionChangesAndWritesNothingThroughTheNewOne) {
     site_->Location("D0", {"D1", "D2", "D3"});
     for (const char* n : {"D1", "D2", "D3"}) site_->Location(n, {"D4"});
     site_->Location("D4", {});
     const int top = AddTop("D0");
-    host_.OnProcess = [this] {
-        if (site_->TotalHits() == 2 && db_.Connected()) db_.Close();
-    };
-    ASSERT_TRUE(Run(top, false, 999, true));
-    EXPECT_FALSE(host_.Channel(3).empty());
-    db_.Open();
-    // What was stored before the connection went stays.
-    EXPECT_EQ(Children("D0").size(), 3u);
-    EXPECT_EQ(Column(IdOf("D1"), "BODY"), "Body of D1");
+    ASSERT_TRUE(Run(top, false, 0, true));  // the children exist, without bodies
 
-    // Opened again mid-run: the run's statements follow the new connection.
-    host_.Lines.clear();
-    host_.Calls = 0;
-    host_.OnProcess = [this] {
-        if (host_.Calls == 2) {
+    // Another database holding documents under the same ids, as any other one does.
+    TTempDatabase other;
+    std::string rows;
+    int order = 1;
+    for (const char* n : {"D0", "D1", "D2", "D3"}) {
+        const std::string id = std::to_string(IdOf(n));
+        rows += "INSERT INTO NODE (NODE_ID, TITLE, ORIG_URL, ORIG_ID, GUIDE_TYPE, BODY) VALUES (" +
+                id + ", 'Foreign', '" + site_->Url(TSite::Loc(n)) + "', '" + TSite::Loc(n) +
+                "', 'EZTRIP', 'foreign body');\n";
+        if (n != std::string("D0"))
+            rows += "INSERT INTO MASTER_DETAIL VALUES (" + std::to_string(top) + ", " + id + ", " +
+                    std::to_string(order++) + ");\n";
+    }
+    other.RunIsql(rows);
+
+    // The user confirms Settings naming the other database once D1 is stored.
+    bool switched = false;
+    host_.OnProcess = [&] {
+        if (host_.Last.Documents == 2 && !switched) {
+            switched = true;
             db_.Close();
-            db_.Open();
+            other.Connect(db_, tr_);
         }
     };
     ASSERT_TRUE(Run(top, false, 999, true));
+    ASSERT_TRUE(switched);
+    EXPECT_TRUE(connectionChanged_);
+    ASSERT_EQ(host_.Channel(3).size(), 1u);
+    EXPECT_NE(host_.Channel(3)[0].find("connection changed"), std::string::npos);
+    EXPECT_EQ(progress_.Documents, 2);
+    // Nothing reached the other database.
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM NODE"), 4);
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM NODE WHERE BODY='foreign body'"), 4);
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM MASTER_DETAIL"), 3);
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM NODE WHERE TITLE='Foreign'"), 4);
+
+    // Back on the run's own database: what was stored before the change stays.
+    db_.Close();
+    Connect();
+    EXPECT_EQ(Column(IdOf("D1"), "BODY"), "Body of D1");
+    EXPECT_EQ(Column(IdOf("D2"), "BODY"), "");
+    EXPECT_EQ(IdOf("D4") != 0, true);  // D1's link, stored before the change
+
+    // A connection closed and not opened again ends the run the same way.
+    host_.Lines.clear();
+    switched = false;
+    host_.OnProcess = [&] {
+        if (host_.Last.Documents == 2 && !switched) {
+            switched = true;
+            db_.Close();
+        }
+    };
+    ASSERT_TRUE(Run(top, false, 999, true));
+    EXPECT_TRUE(connectionChanged_);
+    EXPECT_EQ(host_.Channel(3).size(), 1u);
+    db_.Open();
+    EXPECT_EQ(Column(IdOf("D2"), "BODY"), "");
+}
+
+TEST_F(ReloadTest, DocumentsDeletedDuringARunAreNotWalkedAndGetNoLinks) {
+    site_->Location("T", {"A", "B", "C"});
+    for (const char* n : {"A", "B", "C"}) site_->Location(n, {std::string(n) + "1"});
+    for (const char* n : {"A1", "B1", "C1"}) site_->Location(n, {});
+    const int t = AddTop("T");
+    ASSERT_TRUE(Run(t, false, 0, true));
+    const auto orphanLinks = [this] {
+        return Count(
+            "SELECT COUNT(*) FROM MASTER_DETAIL MD WHERE MD.MASTER_ID<>0 AND NOT EXISTS "
+            "(SELECT 1 FROM NODE N WHERE N.NODE_ID=MD.MASTER_ID)");
+    };
+
+    // Once the first child is done, the user deletes a sibling not walked yet.
+    std::string deleted;
+    host_.OnProcess = [&] {
+        if (host_.Last.Documents != 2 || !deleted.empty()) return;
+        for (const char* n : {"C", "B", "A"}) {
+            if (site_->Hits(TSite::Loc(n)) == 0) {
+                deleted = n;
+                Sql("DELETE FROM NODE WHERE NODE_ID=" + std::to_string(IdOf(n)));
+                return;
+            }
+        }
+    };
+    ASSERT_TRUE(Run(t, false, 999, true));
+    ASSERT_FALSE(deleted.empty());
+    EXPECT_EQ(site_->Hits(TSite::Loc(deleted)), 0);
+    EXPECT_EQ(IdOf(deleted + "1"), 0);
+    EXPECT_EQ(orphanLinks(), 0);
     EXPECT_TRUE(host_.Channel(3).empty());
-    EXPECT_EQ(Column(IdOf("D3"), "BODY"), "Body of D3");
-    EXPECT_EQ(Column(IdOf("D4"), "BODY"), "Body of D4");
+    EXPECT_EQ(progress_.Documents, 5);  // T, two children and their children
+
+    // A document deleted while its page is on its way gets neither content nor links.
+    ServeHeldPages();
+    const int held = AddTop("Held", "EZTRIP", server_.Url("/hold/H.html"));
+    bool gone = false;
+    host_.OnProcess = [&] {
+        if (!gone && HoldArrived()) {
+            gone = true;
+            Sql("DELETE FROM NODE WHERE NODE_ID=" + std::to_string(held));
+            ReleaseHold();
+        }
+    };
+    ASSERT_TRUE(Run(held, true, 999, true));
+    EXPECT_TRUE(gone);
+    EXPECT_EQ(IdOf("H1"), 0);
+    EXPECT_EQ(IdOf("H2"), 0);
+    EXPECT_EQ(orphanLinks(), 0);
+}
+
+TEST_F(ReloadTest, StopEndsATransferThatNeverEnds) {
+    ServeHeldPages();
+    site_->Location("W", {"Quick"});
+    site_->Location("Quick", {});
+    const int w = AddTop("W");
+    ASSERT_TRUE(Run(w, false, 0, true));
+    Sql("INSERT INTO NODE (NODE_ID, TITLE, ORIG_URL, ORIG_ID, GUIDE_TYPE, BODY) VALUES (7, "
+        "'Stalled', '" +
+        server_.Url("/hold/S.html") + "', 'stalled', 'EZTRIP', 'old body')");
+    Sql("INSERT INTO MASTER_DETAIL VALUES (" + std::to_string(w) + ", 7, 0)");
+
+    // The server says nothing; Stop is pressed while the page is awaited.
+    host_.OnProcess = [this] {
+        if (HoldArrived()) StopFlag = true;
+    };
+    ASSERT_TRUE(Run(w, false, 999, true));
+    EXPECT_TRUE(StopFlag);
+    EXPECT_EQ(progress_.FailedDownloads, 1);
+    EXPECT_EQ(Column(7, "BODY"), "old body");
+    EXPECT_TRUE(host_.Channel(3).empty());
+    const auto lines = host_.Channel(1);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_NE(lines.back().find("stopped"), std::string::npos) << lines.back();
+    // The transfer's end did not start anything else: Quick comes after, if at all.
+    EXPECT_EQ(progress_.Documents, site_->Hits(TSite::Loc("Quick")) + 2);
+}
+
+TEST_F(ReloadTest, APageOverTheSizeLimitFailsAndKeepsTheStoredBody) {
+    ProjIni = std::make_unique<TIniStore>(TIniStore::FromText("[Download]\nMaxPageSize=1000\n"));
+    const int top = AddTop("Big", "EZTRIP", server_.Url("/bytes/5000"));
+    Sql("UPDATE NODE SET BODY='old body' WHERE NODE_ID=" + std::to_string(top));
+    TReloadEngine engine(db_, host_);
+    ASSERT_TRUE(engine.ReloadNodes(top, true, 0, true));
+    ProjIni.reset();
+    EXPECT_FALSE(engine.TopFetched());
+    EXPECT_EQ(Column(top, "BODY"), "old body");
+    ASSERT_EQ(host_.Channel(1).size(), 2u);
+    EXPECT_NE(host_.Channel(1)[1].find("MaxPageSize"), std::string::npos);
+}
+
+TEST_F(ReloadTest, AnOverlongEncodingIsCutToItsColumnAndThePageKept) {
+    std::string page = SamplePages::EzTripLocationPage(
+        "Enc", TSite::Loc("Enc") + ".html", {{TSite::Loc("EncChild") + ".html", "Child"}}, "Body");
+    const std::string charset = "charset=iso-8859-1";
+    ASSERT_NE(page.find(charset), std::string::npos);
+    page.replace(page.find(charset), charset.size(), "charset=" + std::string(300, 'x'));
+    site_->Set(TSite::Loc("Enc"), page);
+    site_->Location("EncChild", {});
+    const int top = AddTop("Enc");
+    ASSERT_TRUE(Run(top, true, 999, true));
+    EXPECT_TRUE(host_.Channel(3).empty());
+    EXPECT_EQ(Column(top, "BODY"), "Body");
+    EXPECT_EQ(Column(top, "ENCODING"), std::string(100, 'x'));
+    EXPECT_EQ(Column(IdOf("EncChild"), "BODY"), "Body of EncChild");
+}
+
+// The demo database's AlphaBeds guide, served from the sample pages: Paris lists
+// itself in its own section, so its links belong to France, whose children were
+// read before Paris was walked.
+TEST(DemoReloadTest, OneBranchRunGathersTheWholeBranch) {
+    TTempDatabase temp(true, true);
+    THttpTestServer server;
+    server.MountSamples();
+    server.Start();
+    temp.RunIsql("UPDATE NODE SET ORIG_URL='" + server.Url("/alphabeds/europe.html") +
+                 "' WHERE NODE_ID=2;");
+    TDatabase db;
+    TTransaction tr(db);
+    temp.Connect(db, tr);
+    TRecordingHost host;
+    StopFlag = false;
+    const auto count = [&db](const std::string& sql) {
+        TQuery q(db);
+        q.SetSQL(sql);
+        q.ExecQuery();
+        return q.AsInteger(0);
+    };
+    const auto branch = [&](bool reloadAll) {
+        TReloadEngine engine(db, host);
+        EXPECT_TRUE(engine.ReloadNodes(2, false, 999, reloadAll));
+        EXPECT_TRUE(host.Channel(3).empty());
+        return engine.Progress();
+    };
+
+    const TReloadProgress first = branch(true);
+    const int nodes = count("SELECT COUNT(*) FROM NODE");
+    const int links = count("SELECT COUNT(*) FROM MASTER_DETAIL");
+    // Every document below the guide got its page.
+    EXPECT_EQ(count("SELECT COUNT(*) FROM NODE WHERE GUIDE_TYPE='ALPHABEDS' AND NODE_ID<>2 AND "
+                    "(BODY IS NULL OR CHAR_LENGTH(BODY)=0)"),
+              0);
+
+    // Nothing new for a second run, and nothing left to load.
+    const TReloadProgress second = branch(true);
+    EXPECT_EQ(second.Documents, first.Documents);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM NODE"), nodes);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM MASTER_DETAIL"), links);
+    // Only the guide itself, whose content the branch runs leave alone, is empty.
+    host.Lines.clear();
+    EXPECT_EQ(branch(false).Downloads, 1);
+    EXPECT_EQ(host.Channel(1), std::vector<std::string>{
+                                   "Downloading \"" + server.Url("/alphabeds/europe.html") + "\""});
+    db.Close();
 }
 
 TEST_F(ReloadTest, ARunInsideAnotherRunKeepsItsOwnVisitedDocuments) {
@@ -533,7 +765,8 @@ TEST_F(ReloadTest, BranchLargerThanAnyInListWorks) {
     // Forced writes make each of the ~20,000 commits wait for the disk; this test is
     // about the walk, not durability.
     db_.Close();
-    ASSERT_EQ(std::system(("gfix -write async '" + temp_.Path() + "' " + temp_.ToolLogin()).c_str()), 0);
+    ASSERT_EQ(
+        std::system(("gfix -write async '" + temp_.Path() + "' " + temp_.ToolLogin()).c_str()), 0);
     db_.Open();
     const int top = AddTop("0", "EZTRIP", server_.Url(SamplePages::SyntheticPath(guide, 0)));
     Sql("UPDATE NODE SET ORIG_ID='destinationguide' WHERE NODE_ID=" + std::to_string(top));

@@ -7,12 +7,14 @@
 #include <QLabel>
 #include <QTimer>
 #include <QTreeWidget>
+#include <chrono>
 #include <fstream>
 
 #include "app/WayfolioFr.h"
 #include "config/AuxProj.h"
 #include "samples/SamplePages.h"
 #include "store/Query.h"
+#include "tests/support/Files.h"
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/TempDatabase.h"
 
@@ -128,6 +130,47 @@ TEST_F(ReloadWindowTest, BranchActionsWalkTheBranchAndStopEndsThem) {
     form_->ReloadChilderEmptyAction->trigger();
     EXPECT_EQ(server_.Requests().size(), 7u);
     EXPECT_EQ(server_.Requests().back().Path, "/site/X_viewLocation_Top.html");
+}
+
+TEST_F(ReloadWindowTest, StopAndClosingEndAPageThatNeverArrives) {
+    // "Notes" becomes a page on a server that accepts the request and says nothing.
+    {
+        TQuery q(form_->IBDB);
+        q.SetSQL("UPDATE NODE SET GUIDE_TYPE='EZTRIP', ORIG_URL='" + server_.Url("/stall-headers") +
+                 "' WHERE NODE_ID=2");
+        q.ExecSQL();
+        form_->IBTransaction.CommitRetaining();
+    }
+    form_->Nodes->setCurrentItem(Top(1));
+    const auto stalled = [this] {
+        int n = 0;
+        for (const auto& r : server_.Requests()) n += r.Path == "/stall-headers";
+        return n;
+    };
+    for (const bool closing : {false, true}) {
+        // Once the request is in, the user presses Stop (or closes the window).
+        std::chrono::steady_clock::time_point stop;
+        QTimer poll;
+        const int wanted = stalled() + 1;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (stalled() < wanted) return;
+            poll.stop();
+            stop = std::chrono::steady_clock::now();
+            closing ? (void)form_->close() : form_->StopAction->trigger();
+        });
+        poll.start(10);
+        form_->ReloadNodeAction->trigger();
+        ASSERT_FALSE(poll.isActive()) << (closing ? "close" : "stop");
+        EXPECT_LT(std::chrono::steady_clock::now() - stop, std::chrono::seconds(5));
+        form_->show();
+    }
+    // Each abandoned page is a failed fetch in the log.
+    const std::string log = ReadWholeFile(db_.Folder() + "/log.txt");
+    std::size_t failed = 0;
+    for (auto at = log.find("Download stopped"); at != std::string::npos;
+         at = log.find("Download stopped", at + 1))
+        ++failed;
+    EXPECT_EQ(failed, 2u) << log;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTimer>
 #include <QTreeWidget>
 #include <fstream>
 
@@ -12,8 +13,10 @@
 #include "config/AuxProj.h"
 #include "dialogs/dg_Settings.h"
 #include "logging/Terminal.h"
+#include "store/Query.h"
 #include "tests/dialogs/ModalDriver.h"
 #include "tests/support/Files.h"
+#include "tests/support/HttpTestServer.h"
 #include "tests/support/TempDatabase.h"
 
 namespace {
@@ -107,6 +110,71 @@ TEST_F(SettingsWindowTest, AFailedReconnectLeavesNoIdOfAVanishedItemInTheStatusB
     QTreeWidgetItem* current = form_->Nodes->currentItem();
     EXPECT_TRUE(current == nullptr || current == form_->RootItem());
     EXPECT_EQ(form_->StatusPanel0->text(), current ? QString("0") : QString());
+}
+
+// Every document with its title, body and number of children, one line each.
+std::string Snapshot(TDatabase& db) {
+    TQuery q(db);
+    q.SetSQL(
+        "SELECT N.NODE_ID, N.TITLE, N.BODY, (SELECT COUNT(*) FROM MASTER_DETAIL MD WHERE "
+        "MD.MASTER_ID=N.NODE_ID) AS LINKS FROM NODE N ORDER BY N.NODE_ID");
+    std::string all;
+    for (q.ExecQuery(); !q.Eof(); q.Next())
+        all += q.AsText("NODE_ID") + "|" + q.AsText("TITLE") + "|" + q.AsText("BODY") + "|" +
+               q.AsText("LINKS") + "\n";
+    return all;
+}
+
+// The user confirms Settings naming another database while a branch reload goes on:
+// the run ends at once, says so once, and the other database is left as it was.
+TEST_F(SettingsWindowTest, ConfirmingAnotherDatabaseDuringARunEndsItWithoutWritingThere) {
+    THttpTestServer server;
+    server.MountSamples();
+    server.Start();
+    {
+        TQuery q(form_->IBDB);
+        q.SetSQL("UPDATE NODE SET ORIG_URL='" + server.Url("/alphabeds/europe.html") +
+                 "' WHERE NODE_ID=2");
+        q.ExecSQL();
+        form_->IBTransaction.CommitRetaining();
+    }
+    // The same demo documents under the same ids, as another user's database has them.
+    TTempDatabase other(true, true);
+    const std::string log = db_->Folder() + "/log.txt";
+    const std::string before = [&other] {
+        TDatabase db;
+        TTransaction tr(db);
+        other.Connect(db, tr);
+        return Snapshot(db);
+    }();
+
+    QTreeWidgetItem* guide = form_->RootItem()->child(1);
+    ASSERT_EQ(guide->text(0), "AlphaBeds Europe");
+    form_->Nodes->setCurrentItem(guide);
+    // Settings is confirmed at the first chance the window gets during the run.
+    std::unique_ptr<TModalStep> step;
+    QTimer::singleShot(0, form_.get(), [&] {
+        step = WhenModal<TSettingsDialog>([&](TSettingsDialog* d) {
+            d->Database->setText(QString::fromStdString(other.Path()));
+            d->LogFile->setText(QString::fromStdString(log));
+            d->OKBtn->click();
+        });
+        form_->SettingsAction->trigger();
+    });
+    form_->ReloadChildrenAction->trigger();
+    ASSERT_TRUE(step && step->Ran());
+    ASSERT_TRUE(form_->IBDB.Connected());
+    ASSERT_EQ(form_->IBDB.DatabaseName, other.Path());
+
+    // The window is on the other database now: nothing of the run reached it.
+    EXPECT_EQ(Snapshot(form_->IBDB), before);
+
+    const std::string text = ReadWholeFile(log);
+    std::size_t lines = 0;
+    for (std::size_t at = text.find("connection changed"); at != std::string::npos;
+         at = text.find("connection changed", at + 1))
+        ++lines;
+    EXPECT_EQ(lines, 1u) << text;
 }
 
 }  // namespace

@@ -6,6 +6,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <mutex>
+#include <thread>
+#include <vector>
+
 #include "config/AuxProj.h"
 #include "download/wf_EzTrip.h"
 #include "tests/download/Recorder.h"
@@ -247,6 +251,152 @@ TEST_F(THttpDownloadTest, SettingsAloneDecideAboutTheProxy) {
     std::string page;
     EXPECT_TRUE(reader.Fetch(server.Url("/index.html"), page));
     EXPECT_THAT(page, HasSubstr("Wayfolio sample site"));
+}
+
+TEST_F(THttpDownloadTest, PagesOverMaxPageSizeFailByTheirHeaderOrWhileTheyStream) {
+    // The default cap ends a body that never ends.
+    reader.Open();
+    Run(server.Url("/endless"));
+    std::string message = FailureMessage(server.Url("/endless"));
+    EXPECT_THAT(message, HasSubstr("33554432"));
+    EXPECT_THAT(message, HasSubstr("MaxPageSize"));
+    reader.Close();
+
+    UseSettings("[Download]\nMaxPageSize=1000\n");
+    reader.Open();
+    std::string page;
+    EXPECT_TRUE(reader.Fetch(server.Url("/bytes/1000"), page));
+    EXPECT_EQ(page.size(), 1000u);
+    for (const char* path : {"/bytes/1001", "/sized/100000000"}) {
+        rec = TRecorder();
+        rec.Attach(reader);
+        Run(server.Url(path));
+        EXPECT_THAT(FailureMessage(server.Url(path)), HasSubstr("1000 bytes")) << path;
+    }
+    reader.Close();
+
+    // 0 takes any size.
+    UseSettings("[Download]\nMaxPageSize=0\n");
+    reader.Open();
+    const std::size_t big = 32 * 1024 * 1024 + 10;
+    EXPECT_TRUE(reader.Fetch(server.Url("/sized/" + std::to_string(big)), page));
+    EXPECT_EQ(page.size(), big);
+}
+
+TEST_F(THttpDownloadTest, TheHostGetsItsTurnDuringAStallAndCanAbandonIt) {
+    reader.Open();
+    for (const char* path : {"/stall-headers", "/stall-body"}) {
+        rec = TRecorder();
+        rec.Attach(reader);
+        int turns = 0;
+        reader.OnIdle = [&turns] { return ++turns < 5; };
+        Run(server.Url(path));
+        EXPECT_EQ(turns, 5) << path;
+        EXPECT_THAT(FailureMessage(server.Url(path)), HasSubstr("stopped")) << path;
+    }
+    // The client is fit for the next page.
+    reader.OnIdle = [] { return true; };
+    rec = TRecorder();
+    rec.Attach(reader);
+    Run(server.Url("/eztrip/europe.html"));
+    EXPECT_EQ(rec.Links.size(), 5u);
+}
+
+namespace {
+
+// A server on 127.0.0.1 that answers each connection with the next of the given raw
+// responses, byte for byte, and records each request's first line: for what a
+// well-behaved server library would never send.
+class TRawServer {
+public:
+    explicit TRawServer(std::vector<std::string> responses) : responses_(std::move(responses)) {
+        listen_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof(addr);
+        ::bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
+        ::listen(listen_, 4);
+        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len);
+        port_ = ntohs(addr.sin_port);
+        thread_ = std::thread([this] { Serve(); });
+    }
+    ~TRawServer() {
+        ::shutdown(listen_, SHUT_RDWR);
+        ::close(listen_);
+        thread_.join();
+    }
+    std::string Url(const std::string& path) const {
+        return "http://127.0.0.1:" + std::to_string(port_) + path;
+    }
+    std::vector<std::string> RequestLines() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return requestLines_;
+    }
+
+private:
+    void Serve() {
+        for (const std::string& response : responses_) {
+            const int conn = ::accept(listen_, nullptr, nullptr);
+            if (conn < 0) return;
+            std::string request;
+            char buf[4096];
+            while (request.find("\r\n\r\n") == std::string::npos) {
+                const ssize_t n = ::recv(conn, buf, sizeof buf, 0);
+                if (n <= 0) break;
+                request.append(buf, static_cast<size_t>(n));
+            }
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                requestLines_.push_back(request.substr(0, request.find("\r\n")));
+            }
+            ::send(conn, response.data(), response.size(), MSG_NOSIGNAL);
+            ::close(conn);
+        }
+    }
+
+    std::vector<std::string> responses_;
+    int listen_ = -1;
+    int port_ = 0;
+    std::thread thread_;
+    std::mutex mutex_;
+    std::vector<std::string> requestLines_;
+};
+
+}  // namespace
+
+TEST_F(THttpDownloadTest, AddressesGoOutEncodedAndTheServersWordsAreLoggedSafely) {
+    const std::string empty = "Content-Length: 0\r\nConnection: close\r\n\r\n";
+    TRawServer raw({
+        "HTTP/1.1 200 OK\r\n" + empty,
+        "HTTP/1.1 500 Oops\x1b[2J\x07!\r\n" + empty,
+        "HTTP/1.1 302 Found\r\nLocation: http://elsewhere/\x1b]0;owned\x07/\r\n" + empty,
+        "HTTP/1.1 500 " + std::string(5000, 'A') + "\r\n" + empty,
+    });
+    reader.Open();
+    // As a page wrote it: a blank and a Latin-1 letter; the query's blank too.
+    const std::string written = raw.Url("/caf\xe9 menu.html?q=a b");
+    Run(written);
+    EXPECT_EQ(rec.LogLines.at(0), "Downloading \"" + written + "\"");
+    ASSERT_FALSE(raw.RequestLines().empty());
+    EXPECT_EQ(raw.RequestLines()[0], "GET /caf%E9%20menu.html?q=a%20b HTTP/1.1");
+
+    for (const char* expected :
+         {"500 Oops\\x1B[2J\\x07!", "http://elsewhere/\\x1B]0;owned\\x07/"}) {
+        rec = TRecorder();
+        rec.Attach(reader);
+        Run(raw.Url("/x.html"));
+        const std::string message = FailureMessage(raw.Url("/x.html"));
+        EXPECT_THAT(message, HasSubstr(expected));
+        EXPECT_EQ(message.find('\x1b'), std::string::npos);
+        EXPECT_EQ(message.find('\x07'), std::string::npos);
+    }
+    rec = TRecorder();
+    rec.Attach(reader);
+    Run(raw.Url("/x.html"));
+    const std::string message = FailureMessage(raw.Url("/x.html"));
+    EXPECT_LE(message.size(), 2003u);
+    EXPECT_THAT(message, ::testing::EndsWith("AAA..."));
 }
 
 class TProxyTest : public THttpDownloadTest {

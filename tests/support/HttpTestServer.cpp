@@ -132,6 +132,24 @@ void THttpTestServer::AddBuiltInRoutes() {
                 return false;  // drops the connection
             });
     });
+    server_.Get("/endless", [this](const Request&, Response& res) {
+        res.set_chunked_content_provider("text/html", [this](size_t, httplib::DataSink& sink) {
+            static const std::string block(64 * 1024, 'x');
+            // Ends when the client hangs up (the write fails) or the server stops.
+            return !WaitForShutdown(std::chrono::milliseconds(0)) &&
+                   sink.write(block.data(), block.size());
+        });
+    });
+    server_.Get(R"(/sized/(\d+))", [this](const Request& req, Response& res) {
+        const std::size_t size = std::stoull(req.matches[1]);
+        res.set_content_provider(
+            size, "text/html", [this](size_t offset, size_t length, httplib::DataSink& sink) {
+                static const std::string block(64 * 1024, 'y');
+                (void)offset;
+                return !WaitForShutdown(std::chrono::milliseconds(0)) &&
+                       sink.write(block.data(), std::min(length, block.size()));
+            });
+    });
     server_.Get(R"(/slow/(\d+)/(\d+))", [this](const Request& req, Response& res) {
         const int chunks = std::stoi(req.matches[1]);
         const std::chrono::milliseconds gap(std::stoi(req.matches[2]));

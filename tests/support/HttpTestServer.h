@@ -15,6 +15,8 @@
 //   /stall-headers        sends nothing until the server shuts down
 //   /stall-body           sends the headers and "partial", then nothing until shut-down
 //   /slow/<chunks>/<ms>   sends <chunks> chunks "chunk <i>\n", <ms> apart
+//   /endless              a chunked body of 'x' that never ends (until the client goes)
+//   /sized/<n>            announces a Content-Length of n bytes, then sends them lazily
 // A stalled route never outlives the server: the destructor wakes it before stopping.
 //
 // Every request is recorded (path and headers), so a test can see what reached the
