@@ -390,7 +390,13 @@ void TReloadEngine::StoreLink(bool First, const std::string& Title, const std::s
     findLink.SetParam("DId", childId);
     findLink.ExecQuery();
     const bool exists = !findLink.Eof();
+    // A link already stored with this order is left alone: rewriting it would cost a
+    // write and a commit for nothing, and on a re-run that is nearly every link.
+    const int orderColumn = exists ? findLink.FieldIndex("ORDER_") : -1;
+    const bool same = orderColumn >= 0 && !findLink.IsNull(orderColumn) &&
+                      findLink.AsInteger(orderColumn) == Order;
     findLink.Close();
+    if (same) return;
 
     TQuery& write = Statement(exists ? skUpdateLinkOrder : skInsertLink);
     write.SetParam("Order", Order);

@@ -269,12 +269,16 @@ TEST_F(ReloadTest, BranchWalksEachDocumentOnceAndTheStartAgainWhenLinkedBack) {
     EXPECT_EQ(Duplicates(), 0);
     EXPECT_EQ(host_.Channel(1).front(), "Downloading \"" + site_->Url(TSite::Loc("A")) + "\"");
 
-    // A second run over the unchanged site adds nothing.
+    // A second run over the unchanged site adds nothing, and writes only the pages'
+    // content (B, C, D and A as D's child): links stored with the same order stay as
+    // they are.
     const int nodes = Count("SELECT COUNT(*) FROM NODE");
     const int links = Count("SELECT COUNT(*) FROM MASTER_DETAIL");
     ASSERT_TRUE(Run(a, false, 999, true));
     EXPECT_EQ(Count("SELECT COUNT(*) FROM NODE"), nodes);
     EXPECT_EQ(Count("SELECT COUNT(*) FROM MASTER_DETAIL"), links);
+    EXPECT_EQ(progress_.Commits, 4);
+    EXPECT_EQ(progress_.Links, 0);
 }
 
 TEST_F(ReloadTest, LevelsStopAtTheDepthAndSingleReloadStoresOnlyItsOwnPage) {
@@ -313,6 +317,16 @@ TEST_F(ReloadTest, ReloadRewritesOrderAndKeepsProtectedContent) {
     // no longer take content.
     site_->Location("P", {"Z", "Y", "X"}, "New body");
     Sql("UPDATE NODE SET READ_CONTENT='N', TITLE='Kept title' WHERE NODE_ID=" + std::to_string(p));
+    ASSERT_TRUE(Run(p, true, 0, true));
+    EXPECT_EQ(Children("P"), (std::vector<std::string>{"Z:2", "Y:3", "X:4"}));
+    // A lost order (NULL) is written again, though it reads as 0 like an order of 0.
+    Sql("UPDATE MASTER_DETAIL SET ORDER_=NULL WHERE DETAIL_ID=" + std::to_string(IdOf("Z")));
+    {
+        TReloadEngine engine(db_, host_);
+        TDownloadHandle handle(p, 0, "EZTRIP");
+        engine.StoreLink(true, "Z", site_->Url(TSite::Loc("Z")), TSite::Loc("Z"), 0, handle);
+    }
+    EXPECT_EQ(Children("P"), (std::vector<std::string>{"Z:0", "Y:3", "X:4"}));
     ASSERT_TRUE(Run(p, true, 0, true));
     EXPECT_EQ(Children("P"), (std::vector<std::string>{"Z:2", "Y:3", "X:4"}));
     EXPECT_EQ(Column(p, "BODY"), "Body of P");
