@@ -567,7 +567,12 @@ void TForm1::AboutActionExecute() {
 }
 
 void TForm1::SettingsActionExecute() {
-    if (!RunSettingsDialog(this)) return;
+    // What the connection and the log pane use for keys the file leaves out.
+    if (!RunSettingsDialog(this, {{"DatabaseName", DefaultDatabaseName()},
+                                  {"User", "SYSDBA"},
+                                  {"SQLDialect", "3"},
+                                  {"MaxLines", std::to_string(Log->MaxLines())}}))
+        return;
     IBDB.Close();
     qDeleteAll(root_->takeChildren());
     NodesChange();  // should connecting fail, no item of the old tree is left to name

@@ -129,14 +129,24 @@ void TSettingsDialog::StoreToIni() const {
     for (const auto& field : fields_) PutIniText(Section, field.key, FieldValue(field));
 }
 
+void TSettingsDialog::ShowValuesInUse(
+    const std::vector<std::pair<std::string, std::string>>& inUse) {
+    for (const auto& [key, value] : inUse)
+        for (auto& field : fields_)
+            if (SameText(field.key, key) && !(ProjIni && ProjIni->HasKey(Section, key)))
+                field.edit->setPlaceholderText(BytesToQString(value));
+}
+
 void TSettingsDialog::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (!event->spontaneous()) CenterOnScreen(this);
 }
 
-bool RunSettingsDialog(QWidget* parent) {
+bool RunSettingsDialog(QWidget* parent,
+                       const std::vector<std::pair<std::string, std::string>>& inUse) {
     TOwnedDialog<TSettingsDialog> dialog(new TSettingsDialog(parent));
     dialog->LoadFromIni();
+    dialog->ShowValuesInUse(inUse);
     if (dialog->exec() != QDialog::Accepted || !dialog) return false;
     dialog->StoreToIni();
     try {

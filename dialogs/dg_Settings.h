@@ -5,6 +5,8 @@
 #include <QDialog>
 #include <QString>
 #include <string>
+#include <utility>
+#include <vector>
 
 class QGroupBox;
 class QLabel;
@@ -24,6 +26,10 @@ public:
     // in a fixed key order. A field left as loaded writes back the very bytes it was
     // loaded from, even when they were not UTF-8.
     void StoreToIni() const;
+    // Shows, as grey placeholder text in an empty field, the value the program uses for
+    // a key the file does not hold (key, value pairs), so that a field left to its
+    // default does not look unset. Saving still leaves such a field empty.
+    void ShowValuesInUse(const std::vector<std::pair<std::string, std::string>>& inUse);
 
     // The fields and buttons keep these object names; code and tests find them by name.
     QGroupBox* GroupBox1;
@@ -62,4 +68,5 @@ private:
 // freed before returning, on every path. Returns whether the user pressed OK; the
 // caller then closes the connection, clears the tree below its root and shows the
 // window again so that the new settings take effect.
-bool RunSettingsDialog(QWidget* parent);
+bool RunSettingsDialog(QWidget* parent,
+                       const std::vector<std::pair<std::string, std::string>>& inUse = {});
