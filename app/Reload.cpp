@@ -2,6 +2,7 @@
 
 #include <array>
 #include <chrono>
+#include <cstdio>
 #include <utility>
 #include <vector>
 
@@ -87,6 +88,17 @@ void StoreShared(TReloadHost& host, TReloadProgress& progress, F&& write) {
 
 bool HasBody(const std::string& body) {
     return !TrimBlanks(body).empty();
+}
+
+std::string RunSummary(const TReloadProgress& p, double seconds, bool stopped) {
+    char time[32];
+    std::snprintf(time, sizeof time, "%.1f", seconds);
+    return std::string(stopped ? "Stopped" : "Finished") + " in " + time +
+           " s: " + std::to_string(p.Documents) + " documents, " + std::to_string(p.NewDocuments) +
+           " new, " + std::to_string(p.ChangedDocuments) + " changed, " +
+           std::to_string(p.UnchangedDocuments) + " unchanged, " +
+           std::to_string(p.FailedDownloads) + " failed, " + std::to_string(p.LinksAdded) +
+           " links added, " + std::to_string(p.Errors) + " errors";
 }
 
 // The statements run once or more per link, prepared once per run instead of once
@@ -332,6 +344,7 @@ void TReloadEngine::StoreContent(const std::string& Title, const std::string& Bo
                                  const std::string& /*Url*/, const std::string& /*OrigId*/,
                                  TDownloadHandle& Handle) {
     std::string title = Title;
+    std::string oldBody;
     {
         TQuery row(db_);
         row.SetSQL(Statements::WithId(Statements::NodeRowQuery, Handle.NodeId));
@@ -339,6 +352,7 @@ void TReloadEngine::StoreContent(const std::string& Title, const std::string& Bo
         if (row.Eof()) return;  // deleted while its page was on the way
         if (row.AsText("READ_CONTENT") == "N") return;
         if (title.empty()) title = row.AsText("TITLE");
+        oldBody = row.AsText("BODY");
     }
     title = FitTitle(title);
     TQuery& update = Statement(skUpdateContent);
@@ -349,6 +363,12 @@ void TReloadEngine::StoreContent(const std::string& Title, const std::string& Bo
     update.SetParam("Encoding", FitColumn(Encoding, Statements::EncodingBytes));
     update.ExecSQL();
     CommitRetaining();
+    if (!::HasBody(oldBody))
+        ++progress_.NewDocuments;
+    else if (oldBody != Body)
+        ++progress_.ChangedDocuments;
+    else
+        ++progress_.UnchangedDocuments;
 }
 
 void TReloadEngine::StoreLink(bool First, const std::string& Title, const std::string& Url,
@@ -405,4 +425,5 @@ void TReloadEngine::StoreLink(bool First, const std::string& Title, const std::s
     write.ExecSQL();
     CommitRetaining();
     ++progress_.Links;
+    if (!exists) ++progress_.LinksAdded;
 }

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -210,6 +211,7 @@ int Reload(TDatabase& db, int nodeId, bool storeTop, int depth, bool reloadAll) 
     TCliHost host(logger, isatty(STDERR_FILENO) == 1);
     StopFlag = false;
     TReloadEngine engine(db, host);
+    const auto started = std::chrono::steady_clock::now();
     if (!engine.ReloadNodes(nodeId, storeTop, depth, reloadAll)) {
         if (!HasRow(db, nodeId)) return Fail("no document " + std::to_string(nodeId));
         return Fail("document " + std::to_string(nodeId) + " has the guide type \"" +
@@ -220,6 +222,10 @@ int Reload(TDatabase& db, int nodeId, bool storeTop, int depth, bool reloadAll) 
               " downloaded (" + std::to_string(p.FailedDownloads) + " failed), " +
               std::to_string(p.Links) + " links stored, " + std::to_string(p.Errors) + " errors, " +
               std::to_string(p.UnknownLayouts) + " pages in a layout not recognised");
+    // What the run changed, as the window shows it when a run ends.
+    host.Note(RunSummary(
+        p, std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(),
+        StopFlag || engine.ConnectionChanged()));
     // A server that went away ends the run's branches; the run did not do its work.
     if (!db.Connected())
         return Fail("the connection to the database server was lost during the run");

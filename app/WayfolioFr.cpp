@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <chrono>
 
 #include "app/Compose.h"
 #include "app/CutText.h"
@@ -505,6 +506,8 @@ void TForm1::ReloadChilderEmptyActionExecute() {
 void TForm1::ReloadSelected(bool storeTopContent, int depth, bool reloadAll, bool refreshCaption) {
     StopFlag = false;
     TReloadProgress ended;
+    bool stopped = false;
+    const auto started = std::chrono::steady_clock::now();
     {
         // The panel is cleared however the run ends; a run started from inside this
         // one clears it too, and this one shows its counts again at its next document.
@@ -515,14 +518,17 @@ void TForm1::ReloadSelected(bool storeTopContent, int depth, bool reloadAll, boo
         TReloadEngine engine(IBDB, *this);
         engine.ReloadNodes(NodeIdOf(Selected()), storeTopContent, depth, reloadAll);
         ended = engine.Progress();
+        stopped = StopFlag || engine.ConnectionChanged();
     }
-    // What the run did stays in view until the next one; pages whose layout was not
-    // recognised mean a site has changed and nothing of them was stored.
-    StatusPanel2->setText(QString("Done: %1 documents, %2 links, %3 errors, %4 not recognised")
-                              .arg(ended.Documents)
-                              .arg(ended.Links)
-                              .arg(ended.Errors)
-                              .arg(ended.UnknownLayouts));
+    // What the run did and changed stays in view until the next one, and goes to the
+    // log; pages whose layout was not recognised mean a site has changed and nothing
+    // of them was stored.
+    const std::string summary = RunSummary(
+        ended, std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(),
+        stopped);
+    WriteLog(1, summary);
+    StatusPanel2->setText(BytesToQString(summary) +
+                          QString(", %1 not recognised").arg(ended.UnknownLayouts));
     // The user may have moved on, or deleted the item, while the run went on.
     QTreeWidgetItem* item = Selected();
     if (!item || (item != root_ && NodeIdOf(item) == 0)) return;  // none, or a placeholder

@@ -265,6 +265,8 @@ TEST_F(ReloadTest, BranchWalksEachDocumentOnceAndTheStartAgainWhenLinkedBack) {
     EXPECT_EQ(visited_.count(a), 1u);
     EXPECT_EQ(progress_.Documents, 5);
     EXPECT_EQ(progress_.Errors, 0);
+    EXPECT_EQ(progress_.NewDocuments, 4);  // B, C, D and A, as D's child
+    EXPECT_EQ(progress_.LinksAdded, 7);
     EXPECT_TRUE(host_.Channel(3).empty());
     EXPECT_EQ(Duplicates(), 0);
     EXPECT_EQ(host_.Channel(1).front(), "Downloading \"" + site_->Url(TSite::Loc("A")) + "\"");
@@ -274,11 +276,19 @@ TEST_F(ReloadTest, BranchWalksEachDocumentOnceAndTheStartAgainWhenLinkedBack) {
     // they are.
     const int nodes = Count("SELECT COUNT(*) FROM NODE");
     const int links = Count("SELECT COUNT(*) FROM MASTER_DETAIL");
+    site_->Location("C", {"D", "C"}, "New body of C");
     ASSERT_TRUE(Run(a, false, 999, true));
     EXPECT_EQ(Count("SELECT COUNT(*) FROM NODE"), nodes);
     EXPECT_EQ(Count("SELECT COUNT(*) FROM MASTER_DETAIL"), links);
     EXPECT_EQ(progress_.Commits, 4);
     EXPECT_EQ(progress_.Links, 0);
+    EXPECT_EQ(progress_.NewDocuments, 0);
+    EXPECT_EQ(progress_.ChangedDocuments, 1);
+    EXPECT_EQ(progress_.UnchangedDocuments, 3);
+    EXPECT_EQ(progress_.LinksAdded, 0);
+    EXPECT_EQ(RunSummary(progress_, 2.25, false),
+              "Finished in 2.2 s: 5 documents, 0 new, 1 changed, 3 unchanged, 0 failed, 0 links "
+              "added, 0 errors");
 }
 
 TEST_F(ReloadTest, LevelsStopAtTheDepthAndSingleReloadStoresOnlyItsOwnPage) {
