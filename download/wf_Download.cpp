@@ -5,8 +5,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <chrono>
+#include <map>
 #include <mutex>
+#include <thread>
 
 #include "config/AuxProj.h"
 #include "download/WebAddress.h"
@@ -240,11 +243,17 @@ struct THttpDownload::THttpClient {
     // How often the host gets its turn during a transfer: well within the 100 ms after
     // which a window feels stuck.
     static constexpr long IdleMs = 40;
+    // The longest wait a server may ask for (Retry-After) before a page is asked again.
+    static constexpr long MaxRetryAfterSeconds = 60;
+    static constexpr const char* StoppedMessage = "Download stopped before the page arrived";
 
     CURL* Easy = nullptr;
     CURLM* Multi = nullptr;
     long ReadTimeoutMs = 0;
     long MaxPageBytes = 0;  // 0: no limit
+    long DelayMs = 0;       // between two requests to the same host
+    // When each host was last asked for a page, for DelayMs.
+    std::map<std::string, TClock::time_point> LastRequest;
     char ErrorBuffer[CURL_ERROR_SIZE] = {};
 
     // State of the request in progress.
@@ -252,6 +261,7 @@ struct THttpDownload::THttpClient {
     TClock::time_point LastData;
     std::string StatusLine;
     std::string Location;
+    long RetryAfter = -1;  // seconds, from a Retry-After header; -1: none
     bool OutOfMemory = false;
     bool TooLarge = false;
 
@@ -300,13 +310,68 @@ struct THttpDownload::THttpClient {
         if (line.substr(0, 5) == "HTTP/") {
             client->StatusLine.assign(line);
             client->Location.clear();
+            client->RetryAfter = -1;
         } else if (line.size() > 9) {
-            std::string name(line.substr(0, 9));
+            std::string name(line.substr(0, std::min<size_t>(line.size(), 12)));
             std::transform(name.begin(), name.end(), name.begin(),
                            [](unsigned char c) { return std::tolower(c); });
-            if (name == "location:") client->Location.assign(TrimBlanks(line.substr(9)));
+            if (name.compare(0, 9, "location:") == 0)
+                client->Location.assign(TrimBlanks(line.substr(9)));
+            // Only the number of seconds is understood; a date counts as no answer.
+            if (name == "retry-after:") {
+                const std::string_view value = TrimBlanks(line.substr(12));
+                long seconds = 0;
+                const auto r = std::from_chars(value.data(), value.data() + value.size(), seconds);
+                if (!value.empty() && r.ec == std::errc() && r.ptr == value.data() + value.size() &&
+                    seconds >= 0)
+                    client->RetryAfter = seconds;
+            }
         }
         return size * count;
+    }
+
+    // Waits until Until, giving owner's OnIdle its turn; false when OnIdle said stop.
+    static bool Wait(TClock::time_point until, TDownload& owner) {
+        for (;;) {
+            const auto now = TClock::now();
+            if (now >= until) return true;
+            std::this_thread::sleep_for(
+                std::min<TClock::duration>(until - now, std::chrono::milliseconds(IdleMs)));
+            if (!owner.DoIdle()) return false;
+        }
+    }
+
+    static std::string HostOf(const std::string& url) {
+        const size_t scheme = url.find("://");
+        const size_t start = scheme == std::string::npos ? 0 : scheme + 3;
+        return url.substr(start, url.find_first_of("/?#", start) - start);
+    }
+
+    // One GET as Get runs it, after the politeness delay for the page's host; a 429 or
+    // 503 answer that asks to come back within a minute is asked again once, after
+    // that wait.
+    std::string Fetch(const std::string& url, std::string& sink, TDownload& owner) {
+        const std::string host = HostOf(url);
+        for (int attempt = 0;; ++attempt) {
+            if (DelayMs > 0) {
+                const auto last = LastRequest.find(host);
+                if (last != LastRequest.end() &&
+                    !Wait(last->second + std::chrono::milliseconds(DelayMs), owner))
+                    return StoppedMessage;
+            }
+            LastRequest[host] = TClock::now();
+            sink.clear();
+            std::string error = Get(url, sink, owner);
+            long status = 0;
+            curl_easy_getinfo(Easy, CURLINFO_RESPONSE_CODE, &status);
+            if (error.empty() || (status != 429 && status != 503) || RetryAfter < 0) return error;
+            if (RetryAfter > MaxRetryAfterSeconds || attempt > 0) {
+                return error + " (asked to come back after " + std::to_string(RetryAfter) + " s" +
+                       (attempt > 0 ? ", a second time)" : ", longer than this program waits)");
+            }
+            if (!Wait(TClock::now() + std::chrono::seconds(RetryAfter), owner))
+                return StoppedMessage;
+        }
     }
 
     std::string TooLargeMessage() const {
@@ -322,6 +387,7 @@ struct THttpDownload::THttpClient {
         Location.clear();
         OutOfMemory = false;
         TooLarge = false;
+        RetryAfter = -1;
         ErrorBuffer[0] = '\0';
         // Pages write addresses with blanks and bytes of their own character set;
         // those go out percent-encoded, as a browser sends them.
@@ -353,7 +419,7 @@ struct THttpDownload::THttpClient {
                 waitMs = std::min(waitMs, ReadTimeoutMs - silent);
             }
             if (now - lastIdle >= std::chrono::milliseconds(IdleMs)) {
-                if (!owner.DoIdle()) return "Download stopped before the page arrived";
+                if (!owner.DoIdle()) return StoppedMessage;
                 lastIdle = now = TClock::now();
             }
             const long sinceIdle =
@@ -403,6 +469,9 @@ void THttpDownload::Open() {
     const std::string proxyPassword = GetIniText("Download", "Proxy.Password", "");
     const bool proxyAuth = GetIniFlag("Download", "Proxy.Auth", false);
     client->ReadTimeoutMs = std::max(0, GetIniNumber("Download", "ReadTimeout", 0));
+    client->DelayMs = std::max(0, GetIniNumber("Download", "Delay", 0));
+    const std::string userAgent =
+        GetIniText("Download", "UserAgent", std::string("Wayfolio/") + WF_PROJECT_VERSION);
     client->MaxPageBytes =
         std::max(0, GetIniNumber("Download", "MaxPageSize", static_cast<int>(DefaultMaxPageSize)));
 
@@ -412,7 +481,7 @@ void THttpDownload::Open() {
     SetOpt(easy, CURLOPT_FOLLOWLOCATION, 0L);
     SetOpt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     SetOpt(easy, CURLOPT_BUFFERSIZE, 32768L);
-    SetOpt(easy, CURLOPT_USERAGENT, "Wayfolio/1.0");
+    SetOpt(easy, CURLOPT_USERAGENT, userAgent.c_str());
     SetOpt(easy, CURLOPT_WRITEFUNCTION, &THttpClient::OnBody);
     SetOpt(easy, CURLOPT_WRITEDATA, static_cast<void*>(client.get()));
     SetOpt(easy, CURLOPT_HEADERFUNCTION, &THttpClient::OnHeader);
@@ -448,7 +517,7 @@ bool THttpDownload::Fetch(const std::string& url, std::string& stream) {
     stream.clear();
     // Status lines, redirect addresses and transport messages come from the server and
     // may carry bytes that would drive a terminal.
-    const std::string error = SafeLogText(HttpClient->Get(url, stream, *this));
+    const std::string error = SafeLogText(HttpClient->Fetch(url, stream, *this));
     if (error.empty()) return true;
     stream.clear();
     stream.shrink_to_fit();  // a refused page of many megabytes is not kept for nothing

@@ -6,6 +6,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <map>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -300,6 +302,62 @@ TEST_F(THttpDownloadTest, TheHostGetsItsTurnDuringAStallAndCanAbandonIt) {
     rec.Attach(reader);
     Run(server.Url("/eztrip/europe.html"));
     EXPECT_EQ(rec.Links.size(), 5u);
+}
+
+TEST_F(THttpDownloadTest, PolitenessDelayUserAgentAndRetryAfter) {
+    // /busy/<seconds>/<refusals>: refused with 503 and that Retry-After the given number
+    // of times, then served.
+    std::mutex mutex;
+    std::map<std::string, int> refused;
+    server.Http().Get(R"(/busy/(\d+)/(\d+))",
+                      [&](const httplib::Request& req, httplib::Response& res) {
+                          std::lock_guard<std::mutex> lock(mutex);
+                          if (refused[req.path]++ < std::stoi(req.matches[2])) {
+                              res.status = 503;
+                              res.set_header("Retry-After", req.matches[1].str());
+                              return;
+                          }
+                          res.set_content("served", "text/plain");
+                      });
+    reader.Open();
+    std::string page;
+    // A short wait asked for is waited for, once.
+    EXPECT_TRUE(reader.Fetch(server.Url("/busy/1/1"), page));
+    EXPECT_EQ(page, "served");
+    rec = TRecorder();
+    rec.Attach(reader);
+    Run(server.Url("/busy/0/2"));
+    EXPECT_THAT(FailureMessage(server.Url("/busy/0/2")), HasSubstr("503"));
+    // A long one is a failed fetch that says so.
+    rec = TRecorder();
+    rec.Attach(reader);
+    Run(server.Url("/busy/120/1"));
+    EXPECT_THAT(FailureMessage(server.Url("/busy/120/1")), HasSubstr("120 s"));
+    // Stop ends the wait.
+    rec = TRecorder();
+    rec.Attach(reader);
+    int turns = 0;
+    reader.OnIdle = [&turns] { return ++turns < 3; };
+    Run(server.Url("/busy/50/1"));
+    EXPECT_THAT(FailureMessage(server.Url("/busy/50/1")), HasSubstr("stopped"));
+    reader.Close();
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        EXPECT_EQ(refused[server.Url("/busy/1/1").substr(server.Url("").size())], 2);
+    }
+
+    // The program names itself, or as the settings say; a delay spaces requests to
+    // the same host.
+    UseSettings("[Download]\nUserAgent=Tester/2\nDelay=300\n");
+    reader.Open();
+    reader.OnIdle = nullptr;
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(reader.Fetch(server.Url("/status/200"), page));
+    ASSERT_TRUE(reader.Fetch(server.Url("/status/201"), page));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
+    const auto requests = server.Requests();
+    EXPECT_EQ(requests.back().Header("User-Agent"), "Tester/2");
+    EXPECT_EQ(requests.front().Header("User-Agent"), std::string("Wayfolio/") + WF_PROJECT_VERSION);
 }
 
 namespace {
