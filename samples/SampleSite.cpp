@@ -1,14 +1,15 @@
 // wayfolio-sample-site: serves the sample pages of both travel sites on 127.0.0.1,
 // a local stand-in for the real sites, for the demo database and the tests.
 //
-//   wayfolio-sample-site [--port P] [--root DIR]
-//   wayfolio-sample-site [--port P] --generate N --guide EZTRIP|ALPHABEDS
+//   wayfolio-sample-site [--port P] [--latency MS] [--root DIR]
+//   wayfolio-sample-site [--port P] [--latency MS] --generate N --guide EZTRIP|ALPHABEDS
 //
 // The first form serves the folder of sample pages (by default the samples folder of
 // the source tree this program was built from). The second serves a deterministic
 // synthetic site of N linked pages instead. On start the program prints one line,
 // the address of the site's top page, and serves until SIGTERM or SIGINT. Port 0
-// picks a free port.
+// picks a free port. --latency MS makes every answer wait MS milliseconds first, as
+// a distant server's would, for measuring gathering over a real network.
 #include <httplib.h>
 #include <signal.h>
 #include <unistd.h>
@@ -31,6 +32,7 @@ struct TOptions {
     int Port = 8808;
     std::string Root = WF_SAMPLES_DIR;
     int Generate = 0;
+    int LatencyMs = 0;
     bool HasGuide = false;
     SamplePages::TSyntheticGuide Guide = SamplePages::TSyntheticGuide::sgEzTrip;
 };
@@ -42,9 +44,10 @@ bool ParseInt(std::string_view text, int& value) {
 
 int Usage(const char* error) {
     std::fprintf(stderr,
-                 "%s\nusage: wayfolio-sample-site [--port P] [--root DIR]\n"
-                 "       wayfolio-sample-site [--port P] --generate N --guide "
-                 "EZTRIP|ALPHABEDS\n",
+                 "%s\nusage: wayfolio-sample-site [--port P] [--latency MS] [--root DIR]\n"
+                 "       wayfolio-sample-site [--port P] [--latency MS] --generate N --guide "
+                 "EZTRIP|ALPHABEDS\n"
+                 "--latency MS delays every answer by MS milliseconds, as a distant server.\n",
                  error);
     return 2;
 }
@@ -65,6 +68,10 @@ int main(int argc, char** argv) {
             }
         } else if (arg == "--root") {
             options.Root = value;
+        } else if (arg == "--latency") {
+            if (!ParseInt(value, options.LatencyMs) || options.LatencyMs < 0) {
+                return Usage("--latency needs a number of milliseconds, 0 or more");
+            }
         } else if (arg == "--generate") {
             if (!ParseInt(value, options.Generate) || options.Generate < 1) {
                 return Usage("--generate needs a page count of at least 1");
@@ -96,6 +103,14 @@ int main(int argc, char** argv) {
     // connection.
     server.set_tcp_nodelay(true);
     std::string topPath = "/";
+    // Every answer waits this long before it is made, as a distant server's would.
+    if (options.LatencyMs > 0) {
+        const std::chrono::milliseconds latency(options.LatencyMs);
+        server.set_pre_routing_handler([latency](const httplib::Request&, httplib::Response&) {
+            std::this_thread::sleep_for(latency);
+            return httplib::Server::HandlerResponse::Unhandled;
+        });
+    }
     if (options.Generate > 0) {
         const int pageCount = options.Generate;
         const SamplePages::TSyntheticGuide guide = options.Guide;
