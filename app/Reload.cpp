@@ -208,6 +208,7 @@ bool TReloadEngine::ReloadNodes(int NodeId, bool StoreTopContent, int Depth, boo
     progress_ = {};
     topDownloaded_ = topFetched_ = false;
     connectionChanged_ = false;
+    changedNodes_.clear();
     knownNodes_.clear();
     BindConnection();  // the run belongs to this connection
 
@@ -369,6 +370,7 @@ void TReloadEngine::StoreContent(const std::string& Title, const std::string& Bo
         ++progress_.ChangedDocuments;
     else
         ++progress_.UnchangedDocuments;
+    if (oldBody != Body || !::HasBody(oldBody)) changedNodes_.insert(Handle.NodeId);
 }
 
 void TReloadEngine::StoreLink(bool First, const std::string& Title, const std::string& Url,

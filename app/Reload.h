@@ -122,6 +122,8 @@ public:
     bool TopFetched() const { return topFetched_; }
     // Whether the run ended because the host's connection changed under it.
     bool ConnectionChanged() const { return connectionChanged_; }
+    // The documents this run stored a new or changed body for.
+    const std::unordered_set<int>& ChangedNodes() const { return changedNodes_; }
 
 private:
     struct TStatements;
@@ -152,6 +154,7 @@ private:
     bool topDownloaded_ = false;
     bool topFetched_ = false;
     bool connectionChanged_ = false;
+    std::unordered_set<int> changedNodes_;
     // Nodes seen to exist since the host last had its turn (when it may delete them).
     std::unordered_set<int> knownNodes_;
     std::unique_ptr<TStatements> statements_;

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QEvent>
 #include <QFileDialog>
+#include <QFont>
 #include <QFrame>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -354,6 +355,11 @@ QTreeWidgetItem* TForm1::AddItem(QTreeWidgetItem* parent, const std::string& tit
     item->setText(0, BytesToQString(title));
     item->setData(0, kNodeIdRole, nodeId);
     SetState(item, state);
+    if (freshNodes_.count(nodeId)) {
+        QFont font = item->font(0);
+        font.setBold(true);
+        item->setFont(0, font);
+    }
     return item;
 }
 
@@ -519,6 +525,7 @@ void TForm1::ReloadSelected(bool storeTopContent, int depth, bool reloadAll, boo
         engine.ReloadNodes(NodeIdOf(Selected()), storeTopContent, depth, reloadAll);
         ended = engine.Progress();
         stopped = StopFlag || engine.ConnectionChanged();
+        if (!engine.ConnectionChanged()) freshNodes_ = engine.ChangedNodes();
     }
     // What the run did and changed stays in view until the next one, and goes to the
     // log; pages whose layout was not recognised mean a site has changed and nothing
@@ -535,6 +542,11 @@ void TForm1::ReloadSelected(bool storeTopContent, int depth, bool reloadAll, boo
     std::string title;
     if (refreshCaption && ReadTitle(IBDB, NodeIdOf(item), title))
         item->setText(0, BytesToQString(title));  // the root has no row and stays "All guides"
+    if (freshNodes_.count(NodeIdOf(item))) {
+        QFont font = item->font(0);
+        font.setBold(true);
+        item->setFont(0, font);
+    }
     LoadChildren(item, false);
 }
 
@@ -580,6 +592,7 @@ void TForm1::SettingsActionExecute() {
                                   {"MaxLines", std::to_string(Log->MaxLines())}}))
         return;
     IBDB.Close();
+    freshNodes_.clear();  // ids of the database left behind
     qDeleteAll(root_->takeChildren());
     NodesChange();  // should connecting fail, no item of the old tree is left to name
     FormShow();
@@ -596,6 +609,11 @@ void TForm1::ShowSelectedDocument() {
         throw EProjError("Document " + std::to_string(NodeIdOf(item)) +
                          " is no longer in the database.");
     HTML->ShowHTML(std::move(output));
+    if (freshNodes_.erase(NodeIdOf(item))) {
+        QFont font = item->font(0);
+        font.setBold(false);
+        item->setFont(0, font);
+    }
 }
 
 void TForm1::ShowFoundDocument(int nodeId) {

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "app/Reload.h"
@@ -152,4 +153,6 @@ private:
 
     QTreeWidgetItem* root_ = nullptr;
     bool shown_ = false;
+    // Documents new or changed in the last run, shown in bold until they are shown.
+    std::unordered_set<int> freshNodes_;
 };

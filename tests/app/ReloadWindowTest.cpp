@@ -126,6 +126,17 @@ TEST_F(ReloadWindowTest, BranchActionsWalkTheBranchAndStopEndsThem) {
     EXPECT_EQ(server_.Requests().size(), 5u);  // Top, One, Three, Two
     ASSERT_EQ(Captions(Top(0)), (QStringList{"One", "Two"}));
     EXPECT_EQ(Captions(Top(0)->child(0)), QStringList{"Loading..."});
+    // The documents the run gave a body are bold until they are shown; the start
+    // document, whose content a branch run leaves alone, is not.
+    EXPECT_FALSE(Top(0)->font(0).bold());
+    EXPECT_TRUE(Top(0)->child(0)->font(0).bold());
+    EXPECT_TRUE(Top(0)->child(1)->font(0).bold());
+    form_->Nodes->setCurrentItem(Top(0)->child(1));
+    form_->ShowSelectedDocument();
+    EXPECT_FALSE(Top(0)->child(1)->font(0).bold());
+    Top(0)->child(0)->setExpanded(true);  // loaded now, from the database
+    EXPECT_TRUE(Top(0)->child(0)->child(0)->font(0).bold());
+    form_->Nodes->setCurrentItem(Top(0));
 
     // Closing the window during a run stops it too.
     DuringRun([&] { form_->close(); });
