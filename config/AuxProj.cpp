@@ -320,5 +320,14 @@ void SaveIni() {
 
 int CheckShellExecute(int code) {
     if (code > 32) return code;
-    throw EProjError("ShellExecute error: " + std::to_string(code));
+    std::string message = "ShellExecute error: " + std::to_string(code);
+    // The number alone tells a user nothing; the codes the desktop hand-over answers
+    // with get their meaning on a line of their own.
+    if (code == 2)
+        message +=
+            "\nThe address is not complete (a web address begins with http:// or "
+            "https://), or the file it names does not exist.";
+    else if (code == 31)
+        message += "\nNo program on this system is set up to open this kind of address.";
+    throw EProjError(message);
 }

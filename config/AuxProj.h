@@ -83,5 +83,6 @@ std::string ExeFileName();
 std::string ExeDir();
 
 // A shell "open" result above 32 is returned; anything else raises
-// EProjError("ShellExecute error: <code>").
+// EProjError("ShellExecute error: <code>"), followed for 2 (not found) and 31 (no
+// program for it) by a line saying what that means here.
 int CheckShellExecute(int code);

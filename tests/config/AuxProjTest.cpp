@@ -121,6 +121,19 @@ TEST(ShellCheckTest, ResultsAboveThirtyTwoPass) {
     } catch (const EProjError& e) {
         EXPECT_STREQ(e.what(), "ShellExecute error: 32");
     }
+    // The codes the desktop hand-over gives keep their first line and say what they mean.
+    for (const auto& [code, meaning] : {std::pair<int, const char*>{2, "not complete"},
+                                        std::pair<int, const char*>{31, "No program"}}) {
+        try {
+            CheckShellExecute(code);
+            FAIL();
+        } catch (const EProjError& e) {
+            const std::string text = e.what();
+            EXPECT_EQ(text.substr(0, text.find('\n')),
+                      "ShellExecute error: " + std::to_string(code));
+            EXPECT_NE(text.find(meaning), std::string::npos) << text;
+        }
+    }
 }
 
 }  // namespace
