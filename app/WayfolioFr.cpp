@@ -351,7 +351,8 @@ void TForm1::SetState(QTreeWidgetItem* item, int state) {
 
 QTreeWidgetItem* TForm1::AddItem(QTreeWidgetItem* parent, const std::string& title, int nodeId,
                                  int state) {
-    auto* item = new QTreeWidgetItem(parent);
+    // Filled before it joins the tree, so that setting its text, role and font signals nothing.
+    auto* item = new QTreeWidgetItem();
     item->setText(0, BytesToQString(title));
     item->setData(0, kNodeIdRole, nodeId);
     SetState(item, state);
@@ -360,6 +361,7 @@ QTreeWidgetItem* TForm1::AddItem(QTreeWidgetItem* parent, const std::string& tit
         font.setBold(true);
         item->setFont(0, font);
     }
+    if (parent) parent->addChild(item);
     return item;
 }
 
@@ -372,10 +374,19 @@ void TForm1::LoadChildren(QTreeWidgetItem* node, bool placeholderOnly) {
         if (HasChildren(IBDB, nodeId)) AddItem(node, "Loading...", 0, siNone);
         return;
     }
-    for (const TChildNode& child : ReadChildren(IBDB, nodeId)) {
-        QTreeWidgetItem* item = AddItem(node, child.Title, child.NodeId, siUnmarked);
+    const std::vector<TChildNode> children = ReadChildren(IBDB, nodeId);
+    // A large level goes in as one insertion, painted once, rather than item by item.
+    QList<QTreeWidgetItem*> items;
+    items.reserve(static_cast<qsizetype>(children.size()));
+    for (const TChildNode& child : children) {
+        QTreeWidgetItem* item = AddItem(nullptr, child.Title, child.NodeId, siUnmarked);
         if (child.HasChildren) AddItem(item, "Loading...", 0, siNone);
+        items.append(item);
     }
+    const bool updates = Nodes->updatesEnabled();
+    Nodes->setUpdatesEnabled(false);
+    node->addChildren(items);
+    Nodes->setUpdatesEnabled(updates);
 }
 
 void TForm1::SetBranchState(QTreeWidgetItem* item, int state) {
