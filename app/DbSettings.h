@@ -7,8 +7,14 @@
 class TDatabase;
 
 // The database used when the configuration names none: DATA/WAYFOLIO.GDB in the
-// executable's folder.
+// executable's folder, or WAYFOLIO.GDB in the user's data folder when the program
+// runs installed.
 std::string DefaultDatabaseName();
+
+// An installed program creates the missing database at path with the installation's
+// create-db (schema, templates and demo documents). False when it runs from its build
+// folder, the file exists or the creation failed (the connection then reports it).
+bool CreateUserDatabase(const std::string& path);
 
 // Fills in the connection's name, "user_name", "password", "lc_ctype" and client
 // dialect from the configuration store (an empty value removes a parameter).

@@ -86,6 +86,8 @@ const char* const kHelp =
     "            beside the program, the file the window reads. Its section\n"
     "            \"Interbase\" names the database (default DATA/WAYFOLIO.GDB beside the\n"
     "            program) and the log file, section \"Download\" the proxy and time-out.\n"
+    "            Installed, the defaults are $XDG_CONFIG_HOME/wayfolio/wayfolio.ini and\n"
+    "            $XDG_DATA_HOME/wayfolio/WAYFOLIO.GDB, created on first use.\n"
     "  --help    show this text\n"
     "\n"
     "Logging: every line a run logs goes to the configured log file, as in the window,\n"
@@ -134,7 +136,7 @@ void LoadConfiguration() {
     ProjIniAutoSave = false;
     std::string named;
     if (!CmdLine::GetSwitchValue("I:", CmdLine::soAsIs, named)) {
-        ProjIniName = ExeDir() + "wayfolio.ini";
+        ProjIniName = DefaultIniDir() + "wayfolio.ini";
         ProjIni = std::make_unique<TIniStore>(TIniStore::FromFile(ProjIniName));
     }
 }

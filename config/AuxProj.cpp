@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -272,9 +273,46 @@ std::string ExeDir() {
     return slash == std::string::npos ? std::string("./") : exe.substr(0, slash + 1);
 }
 
+std::string SharedDataDir() {
+    return ExeDir() + "../share/wayfolio/";
+}
+
+bool RunsInstalled() {
+    const std::string dir = ExeDir();
+    if (access(dir.c_str(), W_OK) != 0) return true;
+    std::error_code ec;
+    return std::filesystem::path(dir).parent_path().filename() == "bin" &&
+           std::filesystem::exists(SharedDataDir() + "db/schema.sql", ec);
+}
+
+namespace {
+std::string UserDir(const char* variable, const char* fallback) {
+    const char* value = std::getenv(variable);
+    std::string base = value && value[0] == '/' ? value : std::string();
+    if (base.empty()) {
+        const char* home = std::getenv("HOME");
+        base = std::string(home ? home : "") + fallback;
+    }
+    return base + "/wayfolio/";
+}
+}  // namespace
+
+std::string UserConfigDir() {
+    return UserDir("XDG_CONFIG_HOME", "/.config");
+}
+
+std::string UserDataDir() {
+    return UserDir("XDG_DATA_HOME", "/.local/share");
+}
+
+std::string DefaultIniDir() {
+    return RunsInstalled() ? UserConfigDir() : ExeDir();
+}
+
 void ProjIniInit() {
     namespace fs = std::filesystem;
-    std::string name = fs::path(ExeFileName()).replace_extension(".ini").string();
+    std::string name =
+        DefaultIniDir() + fs::path(ExeFileName()).filename().replace_extension(".ini").string();
     // File names are case-sensitive here, so the name is kept as the user wrote it.
     CmdLine::GetSwitchValue("I:", CmdLine::soAsIs, name);
     if (!name.empty()) {
@@ -315,6 +353,9 @@ void PutIniText(const std::string& section, const std::string& key, const std::s
 }
 
 void SaveIni() {
+    // An installed program's first save goes into a folder that may not exist yet.
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(ProjIniName).parent_path(), ec);
     Store().SaveToFile(ProjIniName);
 }
 

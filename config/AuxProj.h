@@ -82,6 +82,22 @@ void SaveIni();
 std::string ExeFileName();
 std::string ExeDir();
 
+// Whether the program runs installed: its folder is not writable, or it sits in a
+// "bin" folder with the shared files of an installation (../share/wayfolio) beside it.
+// An installed program keeps its configuration and database in the user's folders;
+// one run from its build folder keeps them beside the executable.
+bool RunsInstalled();
+// The folder of the installation's shared files (schema, templates, create-db), with
+// a trailing "/".
+std::string SharedDataDir();
+// $XDG_CONFIG_HOME/wayfolio/ and $XDG_DATA_HOME/wayfolio/ (~/.config and ~/.local/share
+// when unset or relative), with a trailing "/".
+std::string UserConfigDir();
+std::string UserDataDir();
+// Where the configuration file is by default: UserConfigDir() when installed,
+// otherwise ExeDir().
+std::string DefaultIniDir();
+
 // A shell "open" result above 32 is returned; anything else raises
 // EProjError("ShellExecute error: <code>"), followed for 2 (not found) and 31 (no
 // program for it) by a line saying what that means here.
