@@ -199,16 +199,21 @@ bool HasRow(TDatabase& db, int nodeId) {
     return ReadTitle(db, nodeId, title);
 }
 
-int Reload(TDatabase& db, int nodeId, bool storeTop, int depth, bool reloadAll) {
-    TFileLogger logger;
+// The log of a run: the window's format, into the configured log file. A log file
+// that cannot be written is found out here, before anything is downloaded.
+void OpenRunLogger(TFileLogger& logger) {
     logger.SetAutoOpen(true);
     logger.SetLogFlags(TLogFormatFlags{lfDivideNames, lfDivideChannels, lfAutoCR});
     logger.SetMaxLineLength(0);
     const std::string logFile = GetIniText("Interbase", "LogFile", "NUL");
     logger.SetLogFile(logFile.empty() ? "NUL" : logFile);
-    // A log file that cannot be written is found out before anything is downloaded.
     logger.Open();
     logger.Close();
+}
+
+int Reload(TDatabase& db, int nodeId, bool storeTop, int depth, bool reloadAll) {
+    TFileLogger logger;
+    OpenRunLogger(logger);
 
     TCliHost host(logger, isatty(STDERR_FILENO) == 1);
     StopFlag = false;
@@ -272,13 +277,7 @@ int Show(TDatabase& db, int nodeId) {
 // Downloads the branch's pages and says what their readers made of them; stores nothing.
 int CheckPages(TDatabase& db, int nodeId) {
     TFileLogger logger;
-    logger.SetAutoOpen(true);
-    logger.SetLogFlags(TLogFormatFlags{lfDivideNames, lfDivideChannels, lfAutoCR});
-    logger.SetMaxLineLength(0);
-    const std::string logFile = GetIniText("Interbase", "LogFile", "NUL");
-    logger.SetLogFile(logFile.empty() ? "NUL" : logFile);
-    logger.Open();
-    logger.Close();
+    OpenRunLogger(logger);
 
     TCliHost host(logger, false);
     StopFlag = false;
