@@ -30,6 +30,7 @@
 #include "tests/support/Canonical.h"
 #include "tests/support/Files.h"
 #include "tests/support/HttpTestServer.h"
+#include "tests/support/SiteDatabase.h"
 #include "tests/support/TempDatabase.h"
 
 extern char** environ;
@@ -339,23 +340,10 @@ protected:
     }
     void TearDown() override { Release(); }
 
-    // A database with the site's top page as its one top-level document, written
-    // without forced writes (this is about sharing, not durability), and the
-    // configuration file of a program using it.
+    // The configuration switch of a program using db, set up for the generated site.
     std::string Prepare(TTempDatabase& db, const std::string& login = "") {
-        db.RunIsql(
-            "INSERT INTO NODE (NODE_ID, TITLE, ORIG_URL, ORIG_ID, GUIDE_TYPE) VALUES (1, "
-            "'Top', '" +
-            server_.Url(SamplePages::SyntheticPath(kGuide, 0)) +
-            "', 'destinationguide', 'EZTRIP');\n"
-            "INSERT INTO MASTER_DETAIL VALUES (0, 1, 1);\n"
-            "ALTER SEQUENCE NODE_ID RESTART WITH 10;");
-        EXPECT_EQ(std::system(("gfix -write async '" + db.Path() + "' " + db.ToolLogin()).c_str()),
-                  0);
-        const std::string ini = db.Folder() + "/wayfolio.ini";
-        std::ofstream(ini) << "[Interbase]\r\nDatabaseName=" << db.Path() << "\r\n"
-                           << (login.empty() ? db.IniLogin() : login);
-        return "-I:" + ini;
+        return "-I:" +
+               PrepareSiteDatabase(db, server_.Url(SamplePages::SyntheticPath(kGuide, 0)), login);
     }
 
     // One program's own folder for its output.

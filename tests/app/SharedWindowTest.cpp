@@ -23,6 +23,7 @@
 #include "tests/support/Canonical.h"
 #include "tests/support/Files.h"
 #include "tests/support/HttpTestServer.h"
+#include "tests/support/SiteDatabase.h"
 #include "tests/support/TempDatabase.h"
 
 extern char** environ;
@@ -94,22 +95,9 @@ protected:
         server_.Start();
     }
 
-    // The site's top page as the database's one top-level document, and a
-    // configuration naming the database.
+    // The configuration file of a program using db, set up for the generated site.
     std::string Prepare(TTempDatabase& db) {
-        db.RunIsql(
-            "INSERT INTO NODE (NODE_ID, TITLE, ORIG_URL, ORIG_ID, GUIDE_TYPE) VALUES (1, "
-            "'Top', '" +
-            server_.Url(SamplePages::SyntheticPath(kGuide, 0)) +
-            "', 'destinationguide', 'EZTRIP');\n"
-            "INSERT INTO MASTER_DETAIL VALUES (0, 1, 1);\n"
-            "ALTER SEQUENCE NODE_ID RESTART WITH 10;");
-        EXPECT_EQ(std::system(("gfix -write async '" + db.Path() + "' " + db.ToolLogin()).c_str()),
-                  0);
-        const std::string ini = db.Folder() + "/wayfolio.ini";
-        std::ofstream(ini) << "[Interbase]\r\nDatabaseName=" << db.Path() << "\r\n"
-                           << db.IniLogin();
-        return ini;
+        return PrepareSiteDatabase(db, server_.Url(SamplePages::SyntheticPath(kGuide, 0)));
     }
     bool WaitForRequests(int count) {
         std::unique_lock<std::mutex> lock(mutex_);
