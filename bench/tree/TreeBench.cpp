@@ -1,5 +1,7 @@
-// Expanding a document with 10,000 children on the embedded engine: the database
-// read alone, and the window's whole expansion (items, placeholders and all).
+// Expanding a document with 10,000 children on the embedded engine: the window's
+// whole expansion (items, placeholders and all), the database read alone, and each
+// of its two statements alone, rows fetched and nothing read from them, which is
+// the engine's share: what the window adds is the difference.
 // Run: QT_QPA_PLATFORM=offscreen build/bench/tree/wf_tree_bench
 #include <benchmark/benchmark.h>
 
@@ -10,6 +12,8 @@
 #include "app/NodeTree.h"
 #include "app/WayfolioFr.h"
 #include "config/AuxProj.h"
+#include "store/Query.h"
+#include "store/Statements.h"
 #include "tests/support/TempDatabase.h"
 
 namespace {
@@ -60,6 +64,30 @@ void BM_ReadChildren(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_ReadChildren)->Unit(benchmark::kMillisecond);
+
+// Runs the statement for node 1 and fetches every row without reading a column.
+void FetchAll(benchmark::State& state, std::string_view statement, int expectedRows) {
+    TDatabase db;
+    TTransaction tr(db);
+    Database().Connect(db, tr);
+    TQuery q(db);
+    for (auto _ : state) {
+        q.SetSQL(Statements::WithId(statement, 1));
+        int rows = 0;
+        for (q.ExecQuery(); !q.Eof(); q.Next()) ++rows;
+        if (rows != expectedRows) state.SkipWithError("wrong row count");
+    }
+}
+
+void BM_ChildNodesQuery(benchmark::State& state) {
+    FetchAll(state, Statements::ChildNodesQuery, kChildren);
+}
+BENCHMARK(BM_ChildNodesQuery)->Unit(benchmark::kMillisecond);
+
+void BM_ChildrenWithChildrenQuery(benchmark::State& state) {
+    FetchAll(state, Statements::ChildrenWithChildrenQuery, kChildren / 10);
+}
+BENCHMARK(BM_ChildrenWithChildrenQuery)->Unit(benchmark::kMillisecond);
 
 void BM_ExpandInWindow(benchmark::State& state) {
     ProjIni = std::make_unique<TIniStore>();
