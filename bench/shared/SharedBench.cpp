@@ -28,6 +28,7 @@
 #include "samples/SamplePages.h"
 #include "store/Database.h"
 #include "store/Query.h"
+#include "tests/support/SampleSiteProcess.h"
 #include "tests/support/TempDatabase.h"
 
 extern char** environ;
@@ -37,13 +38,11 @@ namespace {
 constexpr int kPages = 1000;
 using TClock = std::chrono::steady_clock;
 
-pid_t Spawn(std::vector<std::string> args, const std::string& outFile = "") {
+pid_t Spawn(std::vector<std::string> args) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     // The programs' log lines would drown the figures.
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO,
-                                     outFile.empty() ? "/dev/null" : outFile.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
@@ -60,32 +59,6 @@ int WaitFor(pid_t pid) {
     waitpid(pid, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
-
-// wayfolio-sample-site serving the generated site; stopped with SIGTERM.
-class TSiteProcess {
-public:
-    explicit TSiteProcess(const std::string& folder) {
-        const std::string out = folder + "/site.out";
-        pid_ = Spawn({WF_SAMPLE_SITE, "--port", "0", "--generate", std::to_string(kPages),
-                      "--guide", "EZTRIP"},
-                     out);
-        for (int i = 0; i < 500 && topUrl_.empty(); ++i) {
-            std::ifstream in(out);
-            std::getline(in, topUrl_);
-            if (topUrl_.empty()) usleep(10000);
-        }
-        if (topUrl_.empty()) throw std::runtime_error("the sample site printed no address");
-    }
-    ~TSiteProcess() {
-        kill(pid_, SIGTERM);
-        WaitFor(pid_);
-    }
-    const std::string& TopUrl() const { return topUrl_; }
-
-private:
-    pid_t pid_ = -1;
-    std::string topUrl_;
-};
 
 // The benchmark's own server, started and stopped with the tests' fixture script.
 class TServer {
@@ -130,8 +103,7 @@ int StoredPages(const TTempDatabase& temp) {
 // Runs the given commands at once on a fresh database; the time until the last ends.
 void RunClients(benchmark::State& state, const std::string& serverState,
                 const std::vector<std::string>& commands) {
-    TTempDatabase folder;
-    TSiteProcess site(folder.Folder());
+    TGeneratedSite site(WF_SAMPLE_SITE, kPages);
     double seconds = 0;
     int pages = 0, failures = 0;
     for (auto _ : state) {

@@ -1,12 +1,7 @@
 // The sample-site server as a separate process, crawled with the real readers: every
 // link of the sample pages must lead to a page, and the synthetic sites must hold
 // exactly the pages and links they promise.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -14,75 +9,13 @@
 #include <filesystem>
 #include <map>
 #include <set>
-#include <thread>
 
 #include "config/AuxProj.h"
 #include "download/wf_Download.h"
 #include "samples/SamplePages.h"
-
-extern char** environ;
+#include "tests/support/SampleSiteProcess.h"
 
 namespace {
-
-// Runs wayfolio-sample-site with the given arguments and reads the address it prints.
-class TSampleSiteProcess {
-public:
-    explicit TSampleSiteProcess(std::vector<std::string> args) {
-        args.insert(args.begin(), WF_SAMPLE_SITE);
-        int fds[2];
-        if (pipe(fds) != 0) throw std::runtime_error("pipe failed");
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&actions, fds[0]);
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        const int rc = posix_spawn(&pid_, WF_SAMPLE_SITE, &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        close(fds[1]);
-        out_ = fds[0];
-        if (rc != 0) throw std::runtime_error("cannot start " WF_SAMPLE_SITE);
-    }
-    ~TSampleSiteProcess() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        close(out_);
-    }
-
-    // Everything the program printed up to its first line end, or up to its exit.
-    std::string ReadLine(std::chrono::seconds bound) {
-        std::string line;
-        const auto deadline = std::chrono::steady_clock::now() + bound;
-        char c;
-        while (std::chrono::steady_clock::now() < deadline) {
-            pollfd p{out_, POLLIN, 0};
-            if (poll(&p, 1, 100) <= 0) continue;
-            if (read(out_, &c, 1) != 1 || c == '\n') break;
-            line += c;
-        }
-        return line;
-    }
-
-    // Exit status after SIGTERM (or of a program that ends by itself), -1 on time-out.
-    int Stop(bool terminate) {
-        if (terminate) kill(pid_, SIGTERM);
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        int status = 0;
-        while (waitpid(pid_, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() > deadline) return -1;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-
-private:
-    pid_t pid_ = -1;
-    int out_ = -1;
-};
 
 struct TPage {
     std::string Body;
@@ -151,7 +84,7 @@ std::set<std::string> CrawledFiles(const std::map<std::string, TPage>& pages,
 }  // namespace
 
 TEST_F(TSampleSiteTest, SampleLinksReachEverySamplePage) {
-    TSampleSiteProcess site({"--port", "0"});
+    TSampleSiteProcess site(WF_SAMPLE_SITE, {"--port", "0"});
     const std::string root = site.ReadLine(std::chrono::seconds(10));
     ASSERT_EQ(root.rfind("http://127.0.0.1:", 0), 0u) << root;
     ASSERT_EQ(root.back(), '/');
@@ -173,8 +106,8 @@ TEST_F(TSampleSiteTest, SyntheticSitesHoldTheirPagesAndLinks) {
     for (const char* name : {"EZTRIP", "ALPHABEDS"}) {
         TSyntheticGuide guide;
         ASSERT_TRUE(ParseSyntheticGuide(name, guide));
-        TSampleSiteProcess site(
-            {"--port", "0", "--generate", std::to_string(pageCount), "--guide", name});
+        TSampleSiteProcess site(WF_SAMPLE_SITE, {"--port", "0", "--generate",
+                                                 std::to_string(pageCount), "--guide", name});
         const std::string top = site.ReadLine(std::chrono::seconds(10));
         const std::string prefix = top.substr(0, top.find("/gen/"));
         ASSERT_EQ(top, prefix + SyntheticPath(guide, 0));
@@ -214,7 +147,7 @@ TEST(SampleSiteProgram, RejectsBadArguments) {
                                           {"--port", "70000"},
                                           {"--port"},
                                           {"--bogus", "1"}}) {
-        TSampleSiteProcess site(args);
+        TSampleSiteProcess site(WF_SAMPLE_SITE, args);
         EXPECT_EQ(site.ReadLine(std::chrono::seconds(10)), "");
         EXPECT_EQ(site.Stop(false), 2) << args[0];
     }
@@ -228,7 +161,7 @@ TEST_F(TSampleSiteTest, RootOptionServesAnotherFolder) {
                                dir / "alphabeds/only.html",
                                std::filesystem::copy_options::overwrite_existing);
     {
-        TSampleSiteProcess site({"--root", dir.string(), "--port", "0"});
+        TSampleSiteProcess site(WF_SAMPLE_SITE, {"--root", dir.string(), "--port", "0"});
         const std::string root = site.ReadLine(std::chrono::seconds(10));
         const auto pages = Crawl("ALPHABEDS", root + "alphabeds/only.html");
         EXPECT_EQ(pages.at(root + "alphabeds/only.html").Body, "<p>Rooms near the Forum.</p>");
@@ -237,7 +170,7 @@ TEST_F(TSampleSiteTest, RootOptionServesAnotherFolder) {
     }
     std::filesystem::remove_all(dir);
 
-    TSampleSiteProcess missing({"--root", (dir / "gone").string(), "--port", "0"});
+    TSampleSiteProcess missing(WF_SAMPLE_SITE, {"--root", (dir / "gone").string(), "--port", "0"});
     EXPECT_EQ(missing.ReadLine(std::chrono::seconds(10)), "");
     EXPECT_EQ(missing.Stop(false), 1);
 }
