@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -176,10 +177,19 @@ void TQuery::Prepare() {
                                               Firebird::IStatement::PREPARE_PREFETCH_METADATA));
         outMeta_.reset(stmt_->getOutputMetadata(&st));
         columnNames_.clear();
+        columns_.clear();
         const unsigned n = outMeta_->getCount(&st);
         for (unsigned i = 0; i < n; ++i) {
             const char* alias = outMeta_->getAlias(&st, i);
-            columnNames_.emplace_back(alias && *alias ? alias : outMeta_->getField(&st, i));
+            std::string name(alias && *alias ? alias : outMeta_->getField(&st, i));
+            TColumnLayout c;
+            c.type = outMeta_->getType(&st, i) & ~1u;
+            c.offset = outMeta_->getOffset(&st, i);
+            c.nullOffset = outMeta_->getNullOffset(&st, i);
+            c.length = outMeta_->getLength(&st, i);
+            c.scale = outMeta_->getScale(&st, i);
+            columnNames_.push_back(std::move(name));
+            columns_.push_back(c);
         }
     });
 }
@@ -267,9 +277,9 @@ void TQuery::ExecQuery() {
 void TQuery::Next() {
     if (!cursor_ || eof_) return;
     db_.Guard([&] {
-        fb::TStatus st;
-        if (cursor_->fetchNext(&st, row_.data()) != Firebird::IStatus::RESULT_OK) {
+        if (cursor_->fetchNext(&fetchStatus_, row_.data()) != Firebird::IStatus::RESULT_OK) {
             eof_ = true;
+            fb::TStatus st;
             cursor_->close(&st);
             cursor_.release();  // a successful close releases the interface
         }
@@ -324,13 +334,10 @@ void TQuery::CheckRow(int index) const {
 
 const unsigned char* TQuery::Column(int index, unsigned& type) const {
     CheckRow(index);
-    return db_.Guard([&]() -> const unsigned char* {
-        fb::TStatus st;
-        const auto i = static_cast<unsigned>(index);
-        if (*reinterpret_cast<const short*>(&row_[outMeta_->getNullOffset(&st, i)])) return nullptr;
-        type = outMeta_->getType(&st, i) & ~1u;
-        return &row_[outMeta_->getOffset(&st, i)];
-    });
+    const TColumnLayout& c = columns_[static_cast<size_t>(index)];
+    if (Load<short>(&row_[c.nullOffset])) return nullptr;
+    type = c.type;
+    return &row_[c.offset];
 }
 
 bool TQuery::IsNull(int index) const {
@@ -342,61 +349,61 @@ std::string TQuery::AsText(int index) const {
     unsigned type = 0;
     const unsigned char* data = Column(index, type);
     if (!data) return {};
-    return db_.Guard([&]() -> std::string {
-        fb::TStatus st;
-        const auto i = static_cast<unsigned>(index);
-        const int scale = outMeta_->getScale(&st, i);
-        switch (type) {
-            case SQL_TEXT: {
-                std::string s(reinterpret_cast<const char*>(data), outMeta_->getLength(&st, i));
-                s.erase(s.find_last_not_of(' ') + 1);  // CHAR columns come blank-padded
-                return s;
-            }
-            case SQL_VARYING: {
-                unsigned short len;
-                std::memcpy(&len, data, sizeof len);
-                return std::string(reinterpret_cast<const char*>(data + sizeof len), len);
-            }
-            case SQL_SHORT: {
-                const auto v = Load<ISC_SHORT>(data);
-                return FormatScaled(v, scale);
-            }
-            case SQL_LONG: {
-                const auto v = Load<ISC_LONG>(data);
-                return FormatScaled(v, scale);
-            }
-            case SQL_INT64: {
-                const auto v = Load<ISC_INT64>(data);
-                return FormatScaled(v, scale);
-            }
-            case SQL_FLOAT: {
-                const auto v = Load<float>(data);
-                char buf[64];
-                std::snprintf(buf, sizeof buf, "%.7g", static_cast<double>(v));
-                return buf;
-            }
-            case SQL_DOUBLE:
-            case SQL_D_FLOAT: {
-                const auto v = Load<double>(data);
-                char buf[64];
-                std::snprintf(buf, sizeof buf, "%.15g", v);
-                return buf;
-            }
-            case SQL_TYPE_DATE: {
-                const auto v = Load<ISC_DATE>(data);
-                return FormatDate(v);
-            }
-            case SQL_TYPE_TIME: {
-                const auto v = Load<ISC_TIME>(data);
-                return FormatTime(v);
-            }
-            case SQL_TIMESTAMP: {
-                const auto v = Load<ISC_TIMESTAMP>(data);
-                return FormatDate(v.timestamp_date) + " " + FormatTime(v.timestamp_time);
-            }
-            case SQL_BOOLEAN:
-                return *data ? "True" : "False";
-            case SQL_BLOB: {
+    const TColumnLayout& column = columns_[static_cast<size_t>(index)];
+    const int scale = column.scale;
+    switch (type) {
+        case SQL_TEXT: {
+            std::string s(reinterpret_cast<const char*>(data), column.length);
+            s.erase(s.find_last_not_of(' ') + 1);  // CHAR columns come blank-padded
+            return s;
+        }
+        case SQL_VARYING: {
+            unsigned short len;
+            std::memcpy(&len, data, sizeof len);
+            return std::string(reinterpret_cast<const char*>(data + sizeof len), len);
+        }
+        case SQL_SHORT: {
+            const auto v = Load<ISC_SHORT>(data);
+            return FormatScaled(v, scale);
+        }
+        case SQL_LONG: {
+            const auto v = Load<ISC_LONG>(data);
+            return FormatScaled(v, scale);
+        }
+        case SQL_INT64: {
+            const auto v = Load<ISC_INT64>(data);
+            return FormatScaled(v, scale);
+        }
+        case SQL_FLOAT: {
+            const auto v = Load<float>(data);
+            char buf[64];
+            std::snprintf(buf, sizeof buf, "%.7g", static_cast<double>(v));
+            return buf;
+        }
+        case SQL_DOUBLE:
+        case SQL_D_FLOAT: {
+            const auto v = Load<double>(data);
+            char buf[64];
+            std::snprintf(buf, sizeof buf, "%.15g", v);
+            return buf;
+        }
+        case SQL_TYPE_DATE: {
+            const auto v = Load<ISC_DATE>(data);
+            return FormatDate(v);
+        }
+        case SQL_TYPE_TIME: {
+            const auto v = Load<ISC_TIME>(data);
+            return FormatTime(v);
+        }
+        case SQL_TIMESTAMP: {
+            const auto v = Load<ISC_TIMESTAMP>(data);
+            return FormatDate(v.timestamp_date) + " " + FormatTime(v.timestamp_time);
+        }
+        case SQL_BOOLEAN:
+            return *data ? "True" : "False";
+        case SQL_BLOB:
+            return db_.Guard([&]() -> std::string {
+                fb::TStatus st;
                 ISC_QUAD id;
                 std::memcpy(&id, data, sizeof id);
                 fb::BlobPtr blob(const_cast<TDatabase&>(db_).Attachment()->openBlob(
@@ -413,12 +420,11 @@ std::string TQuery::AsText(int index) const {
                 blob->close(&st);
                 blob.release();
                 return text;
-            }
-            default:
-                throw EDatabaseError("Column \"" + FieldName(index) +
-                                     "\" has a type that cannot be read as text");
-        }
-    });
+            });
+        default:
+            throw EDatabaseError("Column \"" + FieldName(index) +
+                                 "\" has a type that cannot be read as text");
+    }
 }
 
 std::string TQuery::AsText(std::string_view column) const {

@@ -61,6 +61,16 @@ private:
         std::string name;  // upper-cased
     };
 
+    // Where a column lies in the output message; read once when the statement is
+    // prepared, so that reading a row asks the client library nothing.
+    struct TColumnLayout {
+        unsigned type = 0;  // SQL_... without the nullable bit
+        unsigned offset = 0;
+        unsigned nullOffset = 0;
+        unsigned length = 0;
+        int scale = 0;
+    };
+
     void Prepare();
     // Prepares the statement when needed and builds the input message from the
     // bound values (blobs are written here).
@@ -79,6 +89,8 @@ private:
     fb::MetadataPtr outMeta_;
     fb::ResultSetPtr cursor_;
     std::vector<unsigned char> row_;
+    fb::TStatus fetchStatus_;  // reused by every fetch: a large level fetches many rows
     std::vector<std::string> columnNames_;
+    std::vector<TColumnLayout> columns_;  // one per column, as columnNames_
     bool eof_ = true;
 };

@@ -82,6 +82,34 @@ TEST_F(QueryTest, NullsReadAsEmptyAndZeroAndUnknownColumnsAreReported) {
     EXPECT_THROW(q.AsText("NO_SUCH_COLUMN"), EDatabaseError);
 }
 
+TEST_F(QueryTest, OneQueryReadsEachStatementByItsOwnColumns) {
+    // Where each column lies in a row is taken once per prepared statement; a query
+    // object moved on to another statement must read that statement's layout.
+    const int id = InsertNode("layout", "layout");
+    TQuery q(conn);
+    const std::string literals =
+        "SELECT CAST(-12.5 AS NUMERIC(9,2)) AS N, CAST('ab' AS CHAR(5)) AS C, "
+        "CAST(NULL AS INTEGER) AS Z, CAST('x' AS BLOB SUB_TYPE TEXT) AS B FROM RDB$DATABASE\r\n";
+    for (int round = 0; round < 2; ++round) {
+        q.SetSQL(literals);
+        q.ExecQuery();
+        ASSERT_FALSE(q.Eof());
+        EXPECT_EQ(q.AsText(0), "-12.50");
+        EXPECT_EQ(q.AsText("C"), "ab");
+        EXPECT_TRUE(q.IsNull(2));
+        EXPECT_EQ(q.AsInteger("Z"), 0);
+        EXPECT_EQ(q.AsText("B"), "x");
+
+        q.SetSQL(Statements::WithId(Statements::NodeRowQuery, id));
+        q.ExecQuery();
+        ASSERT_FALSE(q.Eof());
+        EXPECT_EQ(q.AsInteger(0), id);
+        EXPECT_EQ(q.AsText("TITLE"), "layout");
+        EXPECT_EQ(q.AsText("READ_CONTENT"), "Y");
+        EXPECT_TRUE(q.IsNull(q.FieldIndex("BODY")));
+    }
+}
+
 TEST_F(QueryTest, ParametersAreFoundOutsideQuotesOnlyAndMayRepeat) {
     TQuery q(conn);
     q.SetSQL(
