@@ -25,6 +25,26 @@ class TReloadHandle : public TDownloadHandle {
 public:
     using TDownloadHandle::TDownloadHandle;
     bool Fetched = false;
+    // Whether the run walks this document's children: then the pages its links lead
+    // to are wanted soon, and may be fetched ahead.
+    bool WalksChildren = false;
+};
+
+// The pages a document's children lead to form a group of their own in its reader's
+// fetch-ahead, wanted before those of every document still waiting higher up.
+class TAheadGroup {
+public:
+    TAheadGroup(TDownload& download, bool active) : download_(active ? &download : nullptr) {
+        if (download_) download_->BeginAhead();
+    }
+    ~TAheadGroup() {
+        if (download_) download_->EndAhead();
+    }
+    TAheadGroup(const TAheadGroup&) = delete;
+    TAheadGroup& operator=(const TAheadGroup&) = delete;
+
+private:
+    TDownload* download_;
 };
 
 enum TStatementKind {
@@ -166,6 +186,8 @@ void TReloadEngine::CommitRetaining() {
 }
 
 void TReloadEngine::ReportAndProcessMessages() {
+    // Pages on their way ahead go on arriving while this run stores the ones before.
+    if (ahead_) ahead_->Pump();
     host_.ShowProgress(progress_);
     HostTurn();
 }
@@ -220,6 +242,11 @@ bool TReloadEngine::ReloadNodes(int NodeId, bool StoreTopContent, int Depth, boo
     const std::unique_ptr<TDownload> download = CreateDownload(guideType);
     if (!download) return false;
 
+    struct TAheadReader {
+        TDownload*& reader;
+        ~TAheadReader() { reader = nullptr; }
+    } aheadReader{ahead_};
+    ahead_ = download.get();
     try {
         download->Open();
         const int nodeId = row.AsInteger("NODE_ID");
@@ -272,7 +299,9 @@ void TReloadEngine::ReloadDocument(TDownload& Download, const std::string& Guide
         return !Stopping();
     };
 
+    const TAheadGroup aheadGroup(Download, Depth > 0);
     TReloadHandle handle(NodeId, ParentId, GuideType);
+    handle.WalksChildren = Depth > 0;
     if (reloadAll_ || !HasBody) {
         ++progress_.Downloads;
         if (top) topDownloaded_ = true;
@@ -294,12 +323,19 @@ void TReloadEngine::ReloadDocument(TDownload& Download, const std::string& Guide
     // done the children are read again, until a reading brings none not yet walked.
     for (bool walkedOne = true; walkedOne && !Stopping();) {
         walkedOne = false;
-        for (const TChildRow& child : ReadUnvisitedChildren(NodeId)) {
+        const std::vector<TChildRow> children = ReadUnvisitedChildren(NodeId);
+        std::vector<std::string> pages;
+        for (const TChildRow& child : children)
+            if (reloadAll_ || !child.HasBody) pages.push_back(child.Url);
+        Download.SetAhead(pages);
+        for (const TChildRow& child : children) {
             if (Stopping()) break;
             try {
                 // A child walked meanwhile under an earlier sibling is skipped, and so is
                 // one the user deleted (or whose parent is gone: the link goes with it).
-                if (!visited_.count(child.NodeId) && LinkExists(NodeId, child.NodeId)) {
+                const bool walk = !visited_.count(child.NodeId) && LinkExists(NodeId, child.NodeId);
+                if (!walk && (reloadAll_ || !child.HasBody)) Download.DropAhead(child.Url);
+                if (walk) {
                     visited_.insert(child.NodeId);
                     walkedOne = true;
                     ReloadDocument(Download, child.GuideType, child.Url, child.HasBody, Depth - 1,
@@ -392,7 +428,8 @@ void TReloadEngine::StoreLink(bool First, const std::string& Title, const std::s
     find.SetParam("OrigId", OrigId);
     find.SetParam("Guide", guide);
     find.ExecQuery();
-    if (find.Eof()) {
+    const bool created = find.Eof();
+    if (created) {
         TQuery& insert = Statement(skInsertNode);
         insert.SetParam("Title", FitTitle(Title));
         insert.SetParam("OrigUrl", Url);
@@ -406,6 +443,13 @@ void TReloadEngine::StoreLink(bool First, const std::string& Title, const std::s
     if (find.Eof()) throw EAbort();
     const int childId = find.AsInteger("NODE_ID");
     find.Close();
+    // A page this run will walk next is fetched while the rest of this one is stored.
+    // A node just made has no body, so it is downloaded whatever the run's kind; an
+    // older one is left to the list of children read once this page is done.
+    const auto* reloadHandle = dynamic_cast<const TReloadHandle*>(&Handle);
+    if (ahead_ && First && reloadHandle && reloadHandle->WalksChildren && (created || reloadAll_) &&
+        !visited_.count(childId))
+        ahead_->FetchAhead(Url);
 
     TQuery& findLink = Statement(skFindLink);
     findLink.SetParam("MId", parentId);

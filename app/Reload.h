@@ -158,4 +158,6 @@ private:
     // Nodes seen to exist since the host last had its turn (when it may delete them).
     std::unordered_set<int> knownNodes_;
     std::unique_ptr<TStatements> statements_;
+    // The run's reader, told which pages the walk wants next.
+    TDownload* ahead_ = nullptr;
 };

@@ -3,15 +3,10 @@
 #include <curl/curl.h>
 #include <string.h>
 
-#include <algorithm>
-#include <cctype>
-#include <charconv>
-#include <chrono>
-#include <map>
 #include <mutex>
-#include <thread>
 
 #include "config/AuxProj.h"
+#include "download/HttpClient.h"
 #include "download/WebAddress.h"
 #include "download/wf_AlphaBeds.h"
 #include "download/wf_EzTrip.h"
@@ -223,233 +218,7 @@ void CurlGlobalInit() {
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-template <typename T>
-void SetOpt(CURL* easy, CURLoption option, T value) {
-    const CURLcode rc = curl_easy_setopt(easy, option, value);
-    if (rc != CURLE_OK) {
-        throw EDownloadError(std::string("Cannot configure the HTTP client: ") +
-                             curl_easy_strerror(rc));
-    }
-}
-
 }  // namespace
-
-// One easy handle driven through a multi handle: the multi interface lets the fetch
-// loop wake up often enough to enforce a read time-out in milliseconds, which
-// libcurl's own low-speed limit (whole seconds) cannot, and to hand the host its turn
-// while a page is on its way, so that a server that never answers cannot freeze it.
-struct THttpDownload::THttpClient {
-    using TClock = std::chrono::steady_clock;
-    // How often the host gets its turn during a transfer: well within the 100 ms after
-    // which a window feels stuck.
-    static constexpr long IdleMs = 40;
-    // The longest wait a server may ask for (Retry-After) before a page is asked again.
-    static constexpr long MaxRetryAfterSeconds = 60;
-    static constexpr const char* StoppedMessage = "Download stopped before the page arrived";
-
-    CURL* Easy = nullptr;
-    CURLM* Multi = nullptr;
-    long ReadTimeoutMs = 0;
-    long MaxPageBytes = 0;  // 0: no limit
-    long DelayMs = 0;       // between two requests to the same host
-    // When each host was last asked for a page, for DelayMs.
-    std::map<std::string, TClock::time_point> LastRequest;
-    char ErrorBuffer[CURL_ERROR_SIZE] = {};
-
-    // State of the request in progress.
-    std::string* Sink = nullptr;
-    TClock::time_point LastData;
-    std::string StatusLine;
-    std::string Location;
-    long RetryAfter = -1;  // seconds, from a Retry-After header; -1: none
-    bool OutOfMemory = false;
-    bool TooLarge = false;
-
-    THttpClient() {
-        Easy = curl_easy_init();
-        Multi = curl_multi_init();
-        if (!Easy || !Multi) {
-            Free();
-            throw EDownloadError("Cannot create the HTTP client");
-        }
-    }
-    ~THttpClient() { Free(); }
-    THttpClient(const THttpClient&) = delete;
-    THttpClient& operator=(const THttpClient&) = delete;
-
-    void Free() {
-        if (Multi) curl_multi_cleanup(Multi);
-        if (Easy) curl_easy_cleanup(Easy);
-        Multi = nullptr;
-        Easy = nullptr;
-    }
-
-    static size_t OnBody(char* data, size_t size, size_t count, void* self) {
-        auto* client = static_cast<THttpClient*>(self);
-        client->LastData = TClock::now();
-        // A page without Content-Length (or with a false one) is measured as it comes.
-        if (client->MaxPageBytes > 0 &&
-            client->Sink->size() + size * count > static_cast<size_t>(client->MaxPageBytes)) {
-            client->TooLarge = true;
-            return 0;
-        }
-        try {
-            client->Sink->append(data, size * count);
-        } catch (...) {
-            client->OutOfMemory = true;
-            return 0;  // makes libcurl abort the transfer
-        }
-        return size * count;
-    }
-
-    static size_t OnHeader(char* data, size_t size, size_t count, void* self) {
-        auto* client = static_cast<THttpClient*>(self);
-        client->LastData = TClock::now();
-        const std::string_view line = TrimBlanks(std::string_view(data, size * count));
-        // A proxy's CONNECT answer comes first; the last status line is the server's.
-        if (line.substr(0, 5) == "HTTP/") {
-            client->StatusLine.assign(line);
-            client->Location.clear();
-            client->RetryAfter = -1;
-        } else if (line.size() > 9) {
-            std::string name(line.substr(0, std::min<size_t>(line.size(), 12)));
-            std::transform(name.begin(), name.end(), name.begin(),
-                           [](unsigned char c) { return std::tolower(c); });
-            if (name.compare(0, 9, "location:") == 0)
-                client->Location.assign(TrimBlanks(line.substr(9)));
-            // Only the number of seconds is understood; a date counts as no answer.
-            if (name == "retry-after:") {
-                const std::string_view value = TrimBlanks(line.substr(12));
-                long seconds = 0;
-                const auto r = std::from_chars(value.data(), value.data() + value.size(), seconds);
-                if (!value.empty() && r.ec == std::errc() && r.ptr == value.data() + value.size() &&
-                    seconds >= 0)
-                    client->RetryAfter = seconds;
-            }
-        }
-        return size * count;
-    }
-
-    // Waits until Until, giving owner's OnIdle its turn; false when OnIdle said stop.
-    static bool Wait(TClock::time_point until, TDownload& owner) {
-        for (;;) {
-            const auto now = TClock::now();
-            if (now >= until) return true;
-            std::this_thread::sleep_for(
-                std::min<TClock::duration>(until - now, std::chrono::milliseconds(IdleMs)));
-            if (!owner.DoIdle()) return false;
-        }
-    }
-
-    static std::string HostOf(const std::string& url) {
-        const size_t scheme = url.find("://");
-        const size_t start = scheme == std::string::npos ? 0 : scheme + 3;
-        return url.substr(start, url.find_first_of("/?#", start) - start);
-    }
-
-    // One GET as Get runs it, after the politeness delay for the page's host; a 429 or
-    // 503 answer that asks to come back within a minute is asked again once, after
-    // that wait.
-    std::string Fetch(const std::string& url, std::string& sink, TDownload& owner) {
-        const std::string host = HostOf(url);
-        for (int attempt = 0;; ++attempt) {
-            if (DelayMs > 0) {
-                const auto last = LastRequest.find(host);
-                if (last != LastRequest.end() &&
-                    !Wait(last->second + std::chrono::milliseconds(DelayMs), owner))
-                    return StoppedMessage;
-            }
-            LastRequest[host] = TClock::now();
-            sink.clear();
-            std::string error = Get(url, sink, owner);
-            long status = 0;
-            curl_easy_getinfo(Easy, CURLINFO_RESPONSE_CODE, &status);
-            if (error.empty() || (status != 429 && status != 503) || RetryAfter < 0) return error;
-            if (RetryAfter > MaxRetryAfterSeconds || attempt > 0) {
-                return error + " (asked to come back after " + std::to_string(RetryAfter) + " s" +
-                       (attempt > 0 ? ", a second time)" : ", longer than this program waits)");
-            }
-            if (!Wait(TClock::now() + std::chrono::seconds(RetryAfter), owner))
-                return StoppedMessage;
-        }
-    }
-
-    std::string TooLargeMessage() const {
-        return "The page is larger than " + std::to_string(MaxPageBytes) +
-               " bytes, the limit set by MaxPageSize";
-    }
-
-    // Runs one GET into sink, giving owner's OnIdle its turn while it waits; returns
-    // the error's message, empty on success. The message may quote the server.
-    std::string Get(const std::string& url, std::string& sink, TDownload& owner) {
-        Sink = &sink;
-        StatusLine.clear();
-        Location.clear();
-        OutOfMemory = false;
-        TooLarge = false;
-        RetryAfter = -1;
-        ErrorBuffer[0] = '\0';
-        // Pages write addresses with blanks and bytes of their own character set;
-        // those go out percent-encoded, as a browser sends them.
-        curl_easy_setopt(Easy, CURLOPT_URL, EncodeUrlBytes(url).c_str());
-
-        if (curl_multi_add_handle(Multi, Easy) != CURLM_OK) return "Cannot start the request";
-        struct TRemove {
-            THttpClient* c;
-            ~TRemove() { curl_multi_remove_handle(c->Multi, c->Easy); }
-        } remove{this};
-
-        LastData = TClock::now();
-        TClock::time_point lastIdle = LastData;
-        for (;;) {
-            int running = 0;
-            CURLMcode mc = curl_multi_perform(Multi, &running);
-            if (mc != CURLM_OK) return curl_multi_strerror(mc);
-            if (running == 0) break;
-            // Data that arrived while the host had its turn was read just now, so time
-            // the host spent (a dialog, say) does not count as the server's silence.
-            auto now = TClock::now();
-            long waitMs = IdleMs;
-            if (ReadTimeoutMs > 0) {
-                const long silent =
-                    std::chrono::duration_cast<std::chrono::milliseconds>(now - LastData).count();
-                if (silent >= ReadTimeoutMs) {
-                    return "Read timed out: no data for " + std::to_string(ReadTimeoutMs) + " ms";
-                }
-                waitMs = std::min(waitMs, ReadTimeoutMs - silent);
-            }
-            if (now - lastIdle >= std::chrono::milliseconds(IdleMs)) {
-                if (!owner.DoIdle()) return StoppedMessage;
-                lastIdle = now = TClock::now();
-            }
-            const long sinceIdle =
-                std::chrono::duration_cast<std::chrono::milliseconds>(now - lastIdle).count();
-            waitMs = std::max(1L, std::min(waitMs, IdleMs - sinceIdle));
-            mc = curl_multi_poll(Multi, nullptr, 0, static_cast<int>(waitMs), nullptr);
-            if (mc != CURLM_OK) return curl_multi_strerror(mc);
-        }
-
-        CURLcode result = CURLE_OK;
-        int pending = 0;
-        while (CURLMsg* msg = curl_multi_info_read(Multi, &pending)) {
-            if (msg->msg == CURLMSG_DONE && msg->easy_handle == Easy) result = msg->data.result;
-        }
-        if (OutOfMemory) return "Out of memory while receiving the page";
-        if (TooLarge || result == CURLE_FILESIZE_EXCEEDED) return TooLargeMessage();
-        if (result != CURLE_OK) {
-            return ErrorBuffer[0] ? std::string(ErrorBuffer) : curl_easy_strerror(result);
-        }
-        long status = 0;
-        curl_easy_getinfo(Easy, CURLINFO_RESPONSE_CODE, &status);
-        if (status >= 200 && status < 300) return {};
-        std::string message =
-            StatusLine.empty() ? "HTTP status " + std::to_string(status) : StatusLine;
-        if (status >= 300 && status < 400 && !Location.empty()) {
-            message += " (redirect to " + Location + ")";
-        }
-        return message;
-    }
-};
 
 THttpDownload::THttpDownload() = default;
 
@@ -460,50 +229,20 @@ THttpDownload::~THttpDownload() {
 void THttpDownload::Open() {
     TDownload::Open();
     CurlGlobalInit();
-    auto client = std::make_unique<THttpClient>();
-    CURL* easy = client->Easy;
-
-    const std::string proxyHost = GetIniText("Download", "Proxy.Host", "");
-    const int proxyPort = GetIniNumber("Download", "Proxy.Port", 0);
-    const std::string proxyUser = GetIniText("Download", "Proxy.UserName", "");
-    const std::string proxyPassword = GetIniText("Download", "Proxy.Password", "");
-    const bool proxyAuth = GetIniFlag("Download", "Proxy.Auth", false);
-    client->ReadTimeoutMs = std::max(0, GetIniNumber("Download", "ReadTimeout", 0));
-    client->DelayMs = std::max(0, GetIniNumber("Download", "Delay", 0));
-    const std::string userAgent =
+    THttpSettings s;
+    s.ProxyHost = GetIniText("Download", "Proxy.Host", "");
+    s.ProxyPort = GetIniNumber("Download", "Proxy.Port", 0);
+    s.ProxyUser = GetIniText("Download", "Proxy.UserName", "");
+    s.ProxyPassword = GetIniText("Download", "Proxy.Password", "");
+    s.ProxyAuth = GetIniFlag("Download", "Proxy.Auth", false);
+    s.ReadTimeoutMs = std::max(0, GetIniNumber("Download", "ReadTimeout", 0));
+    s.DelayMs = std::max(0, GetIniNumber("Download", "Delay", 0));
+    s.UserAgent =
         GetIniText("Download", "UserAgent", std::string("Wayfolio/") + WF_PROJECT_VERSION);
-    client->MaxPageBytes =
+    s.MaxPageBytes =
         std::max(0, GetIniNumber("Download", "MaxPageSize", static_cast<int>(DefaultMaxPageSize)));
-
-    SetOpt(easy, CURLOPT_NOSIGNAL, 1L);
-    SetOpt(easy, CURLOPT_ERRORBUFFER, client->ErrorBuffer);
-    SetOpt(easy, CURLOPT_HTTPGET, 1L);
-    SetOpt(easy, CURLOPT_FOLLOWLOCATION, 0L);
-    SetOpt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-    SetOpt(easy, CURLOPT_BUFFERSIZE, 32768L);
-    SetOpt(easy, CURLOPT_USERAGENT, userAgent.c_str());
-    SetOpt(easy, CURLOPT_WRITEFUNCTION, &THttpClient::OnBody);
-    SetOpt(easy, CURLOPT_WRITEDATA, static_cast<void*>(client.get()));
-    SetOpt(easy, CURLOPT_HEADERFUNCTION, &THttpClient::OnHeader);
-    SetOpt(easy, CURLOPT_HEADERDATA, static_cast<void*>(client.get()));
-    // A page that announces its size is refused before its body is read.
-    if (client->MaxPageBytes > 0)
-        SetOpt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(client->MaxPageBytes));
-    // An empty proxy also overrides http_proxy and friends from the environment: the
-    // settings file alone decides. An empty no-proxy list likewise stops NO_PROXY from
-    // exempting hosts.
-    SetOpt(easy, CURLOPT_PROXY, proxyHost.c_str());
-    SetOpt(easy, CURLOPT_NOPROXY, "");
-    if (!proxyHost.empty()) {
-        SetOpt(easy, CURLOPT_PROXYTYPE, static_cast<long>(CURLPROXY_HTTP));
-        if (proxyPort > 0) SetOpt(easy, CURLOPT_PROXYPORT, static_cast<long>(proxyPort));
-        if (proxyAuth) {
-            SetOpt(easy, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC));
-            SetOpt(easy, CURLOPT_PROXYUSERNAME, proxyUser.c_str());
-            SetOpt(easy, CURLOPT_PROXYPASSWORD, proxyPassword.c_str());
-        }
-    }
-    HttpClient = std::move(client);
+    s.Connections = GetIniNumber("Download", "Connections", DefaultConnections);
+    HttpClient = std::make_unique<THttpClient>(std::move(s));
 }
 
 void THttpDownload::Close() {
@@ -517,13 +256,38 @@ bool THttpDownload::Fetch(const std::string& url, std::string& stream) {
     stream.clear();
     // Status lines, redirect addresses and transport messages come from the server and
     // may carry bytes that would drive a terminal.
-    const std::string error = SafeLogText(HttpClient->Fetch(url, stream, *this));
+    const std::string error =
+        SafeLogText(HttpClient->Fetch(url, stream, [this] { return DoIdle(); }));
     if (error.empty()) return true;
     stream.clear();
     stream.shrink_to_fit();  // a refused page of many megabytes is not kept for nothing
     if (RaiseErrors) throw EDownloadError(error);
     DoLog(error);
     return false;
+}
+
+void THttpDownload::BeginAhead() {
+    if (HttpClient) HttpClient->BeginAhead();
+}
+
+void THttpDownload::EndAhead() {
+    if (HttpClient) HttpClient->EndAhead();
+}
+
+void THttpDownload::FetchAhead(const std::string& url) {
+    if (HttpClient) HttpClient->FetchAhead(url);
+}
+
+void THttpDownload::SetAhead(const std::vector<std::string>& urls) {
+    if (HttpClient) HttpClient->SetAhead(urls);
+}
+
+void THttpDownload::DropAhead(const std::string& url) {
+    if (HttpClient) HttpClient->DropAhead(url);
+}
+
+void THttpDownload::Pump() {
+    if (HttpClient) HttpClient->Pump();
 }
 
 // ---------------------------------------------------------------------------------

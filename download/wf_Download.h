@@ -17,6 +17,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // ---------------------------------------------------------------------------------
 // Scanning routines. They find fixed markers in raw page text, compare bytes exactly
@@ -144,6 +145,22 @@ public:
     virtual void Open() {}
     virtual void Close() {}
 
+    // What the host will ask for next, so that a reader may fetch it ahead while the
+    // host stores the page before. Only hints: a reader may ignore them (these do), and
+    // Fetch behaves the same whether a page was fetched ahead or not. The pages wanted
+    // next form a stack of groups, the newest wanted first: a depth-first walk begins
+    // a group for a document's children and ends it once they are walked.
+    virtual void BeginAhead() {}
+    virtual void EndAhead() {}
+    // A page at the end of the newest group.
+    virtual void FetchAhead(const std::string& /*url*/) {}
+    // The newest group becomes exactly these pages, in this order.
+    virtual void SetAhead(const std::vector<std::string>& /*urls*/) {}
+    // A page of the newest group that will not be asked for after all.
+    virtual void DropAhead(const std::string& /*url*/) {}
+    // Lets transfers under way go on while the host is busy elsewhere.
+    virtual void Pump() {}
+
     void DoLog(const std::string& msg);
     void DoContent(const std::string& title, const std::string& body, const std::string& head,
                    const std::string& encoding, const std::string& url, const std::string& origId,
@@ -174,6 +191,12 @@ public:
 // guide page, far below what would exhaust memory.
 inline constexpr long DefaultMaxPageSize = 32L * 1024 * 1024;
 
+// Transfers at once unless "Connections" says otherwise: enough to hide a distant
+// server's answer time behind the work of storing pages, few enough to be polite.
+inline constexpr int DefaultConnections = 4;
+
+class THttpClient;
+
 // Fetches over HTTP with libcurl. The settings of section "Download" are read once,
 // in Open; a changed settings file takes effect with the next reader. Only http and
 // https addresses are fetched: links come from untrusted pages, and a "file://" link
@@ -186,22 +209,32 @@ public:
 
     // Creates the HTTP client (one connection cache for all documents) and applies
     // "Proxy.Host", "Proxy.Port", "Proxy.UserName", "Proxy.Password", "Proxy.Auth",
-    // "ReadTimeout" (milliseconds without any data arriving; 0 = no limit) and
-    // "MaxPageSize" (bytes; a larger page fails; 0 = no limit).
+    // "ReadTimeout" (milliseconds without any data arriving; 0 = no limit),
+    // "MaxPageSize" (bytes; a larger page fails; 0 = no limit), "Delay" (milliseconds
+    // between two requests to one host), "UserAgent" and "Connections" (transfers at
+    // once when fetching ahead; 1 = one page at a time).
     void Open() override;
-    // Frees the HTTP client. Safe to call twice; the destructor calls it too.
+    // Frees the HTTP client, abandoning transfers under way. Safe to call twice; the
+    // destructor calls it too.
     void Close() override;
     // Logs "Downloading "<url>"", then GETs Url, its blanks and 8-bit bytes
-    // percent-encoded. Redirects are not followed, no cookies are kept, and any status
-    // outside 2xx fails the request, as does a page over MaxPageSize and a transfer
-    // that OnIdle abandons. Messages that quote the server are made safe to log.
-    // Throws std::logic_error when the reader is not open.
+    // percent-encoded, or takes the page fetched ahead for it. Redirects are not
+    // followed, no cookies are kept, and any status outside 2xx fails the request, as
+    // does a page over MaxPageSize and a transfer that OnIdle abandons. Messages that
+    // quote the server are made safe to log. Throws std::logic_error when the reader is
+    // not open.
     bool Fetch(const std::string& url, std::string& stream) override;
+
+    void BeginAhead() override;
+    void EndAhead() override;
+    void FetchAhead(const std::string& url) override;
+    void SetAhead(const std::vector<std::string>& urls) override;
+    void DropAhead(const std::string& url) override;
+    void Pump() override;
 
     bool IsOpen() const { return HttpClient != nullptr; }
 
 protected:
-    struct THttpClient;
     std::unique_ptr<THttpClient> HttpClient;
 };
 

@@ -6,10 +6,12 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <chrono>
 #include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "download/wf_Download.h"
@@ -215,6 +217,14 @@ TEST_F(FaultTest, SilenceWithoutATimeOutEndsAtCtrlC) {
                       db_.Folder() + "/out");
     ASSERT_TRUE(
         server_.WaitForRequest("/fault/X_viewLocation_silence.html", std::chrono::minutes(2)));
+    // The page may have been asked for ahead of its turn; the run waits for it once its
+    // "Downloading" line is out.
+    const std::string turn =
+        "Downloading \"" + server_.Url("/fault/X_viewLocation_silence.html") + "\"";
+    const auto bound = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+    while (ReadWholeFile(db_.Folder() + "/out").find(turn) == std::string::npos &&
+           std::chrono::steady_clock::now() < bound)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     cli.Signal(SIGINT);
     // Bounded generously: the transfer must end at the signal, not when the server does.
     ASSERT_TRUE(cli.Wait(std::chrono::seconds(60))) << ReadWholeFile(db_.Folder() + "/out");

@@ -53,6 +53,9 @@ protected:
         ProjIni = std::make_unique<TIniStore>();
         PutIniText("Interbase", "DatabaseName", db_.Path());
         PutIniText("Interbase", "LogFile", db_.Folder() + "/log.txt");
+        // These tests tell the pages whose turn came by the requests the server saw:
+        // one page at a time, nothing is asked for ahead of its turn.
+        PutIniText("Download", "Connections", "1");
         form_ = std::make_unique<TForm1>();
         form_->FormShow();
     }
