@@ -83,7 +83,7 @@ TBookFormat BookFormatOf(const std::string& fileName) {
 }
 
 std::string ChapterTitle(const TBookChapter& chapter) {
-    std::string title = DecodeToUtf8(chapter.Title, chapter.Encoding);
+    std::string title = DecodeForBook(chapter.Title, chapter.Encoding);
     for (char& c : title)
         if (c == '\n' || c == '\r' || c == '\t') c = ' ';
     return title.find_first_not_of(' ') == std::string::npos

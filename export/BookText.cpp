@@ -1,54 +1,19 @@
 #include "export/BookText.h"
 
-#include <iconv.h>
 #include <libxml/HTMLparser.h>
 #include <libxml/tree.h>
 #include <libxml/uri.h>
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cstring>
 #include <memory>
 
 #include "download/WebAddress.h"
 #include "download/wf_Download.h"
+#include "text/Charset.h"
 
 namespace {
-
-void AppendCodePoint(std::string& out, unsigned cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
-std::string Lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
-
-// The label as iconv knows it. Browsers read pages labelled Latin-1 or ASCII as
-// Windows-1252 (its quotes and dashes are what such pages really hold), and so do we.
-std::string IconvName(std::string_view encoding) {
-    std::string name = Lower(TrimBlanks(encoding));
-    if (name.empty() || name == "iso-8859-1" || name == "latin1" || name == "iso8859-1" ||
-        name == "us-ascii" || name == "ascii" || name == "iso_8859-1")
-        return "WINDOWS-1252";
-    return name;
-}
 
 // Drops what XML 1.0 cannot hold: C0 controls other than tab, line feed and
 // carriage return, and the non-characters U+FFFE and U+FFFF. Input is valid UTF-8.
@@ -68,41 +33,10 @@ std::string DropXmlControls(std::string text) {
     return out;
 }
 
-struct TIconvCloser {
-    void operator()(void* cd) const { iconv_close(static_cast<iconv_t>(cd)); }
-};
-
 }  // namespace
 
-std::string DecodeToUtf8(std::string_view bytes, std::string_view encoding) {
-    std::string out;
-    out.reserve(bytes.size() + bytes.size() / 8);
-    iconv_t raw = iconv_open("UTF-8", IconvName(encoding).c_str());
-    if (raw == reinterpret_cast<iconv_t>(-1)) {
-        for (unsigned char c : bytes) AppendCodePoint(out, c);
-        return DropXmlControls(std::move(out));
-    }
-    std::unique_ptr<void, TIconvCloser> cd(raw);
-    char* in = const_cast<char*>(bytes.data());
-    std::size_t inLeft = bytes.size();
-    char buffer[4096];
-    while (inLeft > 0) {
-        char* outPtr = buffer;
-        std::size_t outLeft = sizeof buffer;
-        const std::size_t rc = iconv(raw, &in, &inLeft, &outPtr, &outLeft);
-        out.append(buffer, outPtr - buffer);
-        if (rc != static_cast<std::size_t>(-1) || errno == E2BIG) continue;
-        // An invalid or cut-off sequence: that one byte as Latin-1, then on.
-        AppendCodePoint(out, static_cast<unsigned char>(*in));
-        ++in;
-        --inLeft;
-        iconv(raw, nullptr, nullptr, nullptr, nullptr);
-    }
-    char* outPtr = buffer;
-    std::size_t outLeft = sizeof buffer;
-    iconv(raw, nullptr, nullptr, &outPtr, &outLeft);
-    out.append(buffer, outPtr - buffer);
-    return DropXmlControls(std::move(out));
+std::string DecodeForBook(std::string_view bytes, std::string_view encoding) {
+    return DropXmlControls(DecodeToUtf8(bytes, encoding));
 }
 
 std::string XmlEscape(std::string_view text) {

@@ -12,12 +12,9 @@
 #include <string>
 #include <string_view>
 
-// Bytes in the named character set (an HTML charset label such as "iso-8859-1",
-// "windows-1251", "utf-8") as UTF-8. An empty or unknown label reads as Latin-1;
-// a byte the character set does not allow there is read as Latin-1 too, so
-// nothing is ever lost or refused. Control characters that XML cannot hold are
-// dropped.
-std::string DecodeToUtf8(std::string_view bytes, std::string_view encoding);
+// Bytes in the named character set as UTF-8 (DecodeToUtf8: nothing is ever lost
+// or refused), without the control characters that XML cannot hold.
+std::string DecodeForBook(std::string_view bytes, std::string_view encoding);
 
 // The HTML fragment (UTF-8) as an XHTML fragment for inside <body>: only elements
 // and attributes that every reader accepts, nested as XHTML allows, links made

@@ -64,7 +64,7 @@ std::string Chapter(const TBookChapter& chapter, const std::string& title) {
     std::string text = kXhtmlStart;
     text += "<head>\n<meta charset=\"UTF-8\"/>\n<title>" + XmlEscape(title) + "</title>\n";
     text += "</head>\n<body>\n<section>\n<h1>" + XmlEscape(title) + "</h1>\n";
-    text += BodyToXhtml(DecodeToUtf8(chapter.Body, chapter.Encoding), chapter.OrigUrl);
+    text += BodyToXhtml(DecodeForBook(chapter.Body, chapter.Encoding), chapter.OrigUrl);
     text += "\n</section>\n</body>\n</html>\n";
     return text;
 }

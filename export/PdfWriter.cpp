@@ -61,7 +61,7 @@ std::string BookHtml(const std::vector<TBookChapter>& chapters) {
         const TBookChapter& chapter = chapters[i];
         html += "<section class=\"chapter\"><h1 id=\"" + AnchorOf(i) + "\">" +
                 XmlEscape(ChapterTitle(chapter)) + "</h1>\n";
-        html += BodyToXhtml(DecodeToUtf8(chapter.Body, chapter.Encoding), chapter.OrigUrl);
+        html += BodyToXhtml(DecodeForBook(chapter.Body, chapter.Encoding), chapter.OrigUrl);
         html += "\n</section>\n";
     }
     html += "</body></html>\n";

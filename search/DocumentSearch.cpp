@@ -3,13 +3,13 @@
 #include <chrono>
 #include <set>
 
-#include "search/Charset.h"
 #include "search/HtmlText.h"
 #include "search/IndexWriter.h"
 #include "store/Database.h"
 #include "store/DbError.h"
 #include "store/Query.h"
 #include "store/Statements.h"
+#include "text/Charset.h"
 
 namespace {
 

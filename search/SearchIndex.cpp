@@ -11,9 +11,9 @@
 
 namespace {
 
-// Raised whenever the tables or the tokenizer change: an index of another version
-// is built again from the database.
-constexpr int kIndexVersion = 1;
+// Raised whenever the tables, the tokenizer or the decoding of the stored text change:
+// an index of another version is built again from the database.
+constexpr int kIndexVersion = 2;
 
 struct TStmtFree {
     void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
