@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -102,7 +103,9 @@ std::string RunTool(const std::string& command) {
     return out;
 }
 
-// A database holding the generated site's top page under the root, forced writes on.
+// A database holding the generated site's top page under the root, forced writes on,
+// and a temporary folder for the programs run on it: a killed window cannot remove its
+// temporary file, which then goes with the test's folder.
 class TSiteDatabase {
 public:
     TSiteDatabase(const TSite& site) : db_(true) {
@@ -118,12 +121,16 @@ public:
         EXPECT_EQ(sync, "") << "forced writes";
         Ini = db_.Folder() + "/wayfolio.ini";
         Log = db_.Folder() + "/wayfolio.log";
+        Tmp = db_.Folder() + "/tmp";
+        std::filesystem::create_directory(Tmp);
         std::ofstream(Ini, std::ios::binary)
             << "[Interbase]\r\nDatabaseName=" << db_.Path() << "\r\n"
             << db_.IniLogin() << "LogFile=" << Log << "\r\n";
     }
     const TTempDatabase& Db() const { return db_; }
-    std::string Ini, Log;
+    // The environment of a program run on this database.
+    std::vector<std::string> Environment() const { return {"TMPDIR=" + Tmp}; }
+    std::string Ini, Log, Tmp;
 
 private:
     TTempDatabase db_;
@@ -236,7 +243,7 @@ protected:
     std::vector<std::string> UninterruptedContent() {
         TSiteDatabase reference(site_);
         TChildProcess cli(WF_CLI, {"-I:" + reference.Ini, "reload-branch", "1"},
-                          reference.Db().Folder() + "/out");
+                          reference.Db().Folder() + "/out", reference.Environment());
         EXPECT_TRUE(cli.Wait(std::chrono::minutes(10)));
         EXPECT_EQ(cli.Status, 0) << ReadWholeFile(reference.Db().Folder() + "/out");
         return CheckAfterKill(reference, expected_, "uninterrupted run");
@@ -256,7 +263,7 @@ protected:
                                        std::to_string(after) + " + " + std::to_string(delayMs) +
                                        " ms";
             const int base = site_.Requests();
-            TChildProcess child(program, args, sd.Db().Folder() + "/out");
+            TChildProcess child(program, args, sd.Db().Folder() + "/out", sd.Environment());
             // The run must get this far: a run that ends or stalls first did not go on.
             ASSERT_TRUE(site_.WaitForRequests(base + after, child))
                 << moment << ": the run ended early (status " << child.Status << ")\n"
@@ -268,7 +275,7 @@ protected:
             CheckAfterKill(sd, expected_, moment);
             if (HasFatalFailure()) return;
         }
-        TChildProcess last(program, args, sd.Db().Folder() + "/out");
+        TChildProcess last(program, args, sd.Db().Folder() + "/out", sd.Environment());
         ASSERT_TRUE(last.Wait(std::chrono::minutes(10)));
         EXPECT_EQ(last.Status, 0) << ReadWholeFile(sd.Db().Folder() + "/out");
         const auto resumed = CheckAfterKill(sd, expected_, "complete run after the kills");
@@ -299,6 +306,12 @@ TEST_F(CrashKillTest, CommandLineBranchReloadKilledTenTimesLosesNothing) {
 TEST_F(CrashKillTest, WindowBranchReloadKilledThreeTimesLosesNothing) {
     TSiteDatabase sd(site_);
     KillAndResume(WF_WINDOW_HARNESS, {"-I:" + sd.Ini, "1"}, 3, sd);
+    // Each killed window left its temporary file, in the test's folder (the complete
+    // run removed its own).
+    int left = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(sd.Tmp))
+        left += entry.path().filename().string().rfind("WF_", 0) == 0;
+    EXPECT_EQ(left, 3);
 }
 
 }  // namespace

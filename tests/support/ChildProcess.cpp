@@ -12,8 +12,28 @@
 
 extern char** environ;
 
+namespace {
+
+// This process's environment with the entries of changes in place of those of the
+// same name.
+std::vector<std::string> ChildEnvironment(const std::vector<std::string>& changes) {
+    auto nameOf = [](const std::string& entry) { return entry.substr(0, entry.find('=')); };
+    std::vector<std::string> result;
+    for (char** e = environ; *e; ++e) {
+        const std::string entry = *e;
+        bool replaced = false;
+        for (const std::string& change : changes) replaced |= nameOf(change) == nameOf(entry);
+        if (!replaced) result.push_back(entry);
+    }
+    result.insert(result.end(), changes.begin(), changes.end());
+    return result;
+}
+
+}  // namespace
+
 TChildProcess::TChildProcess(const std::string& program, std::vector<std::string> args,
-                             const std::string& outputFile) {
+                             const std::string& outputFile,
+                             const std::vector<std::string>& environment) {
     args.insert(args.begin(), program);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -29,7 +49,12 @@ TChildProcess::TChildProcess(const std::string& program, std::vector<std::string
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    const int rc = posix_spawn(&pid_, program.c_str(), &actions, &attributes, argv.data(), environ);
+    std::vector<std::string> env = ChildEnvironment(environment);
+    std::vector<char*> envp;
+    for (auto& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    const int rc =
+        posix_spawn(&pid_, program.c_str(), &actions, &attributes, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     if (rc != 0) throw std::runtime_error("cannot start " + program);

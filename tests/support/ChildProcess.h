@@ -1,5 +1,8 @@
 // A program started by a test, in a process group of its own, with standard output
 // and error in one file. Killed (with every process it started) when the object goes.
+// It inherits the test's environment, but for the "NAME=VALUE" entries given, which
+// replace or add to it (a TMPDIR inside the test's folder, so that what a killed
+// program leaves behind goes with that folder).
 #pragma once
 
 #include <sys/types.h>
@@ -11,7 +14,7 @@
 class TChildProcess {
 public:
     TChildProcess(const std::string& program, std::vector<std::string> args,
-                  const std::string& outputFile);
+                  const std::string& outputFile, const std::vector<std::string>& environment = {});
     ~TChildProcess();
     TChildProcess(const TChildProcess&) = delete;
     TChildProcess& operator=(const TChildProcess&) = delete;
