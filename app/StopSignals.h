@@ -2,10 +2,10 @@
 // closes, the command-line tool ends its run; both keep what was stored, close the
 // database in order and clean up.
 //
-// The embedded database engine installs handlers of its own for both signals when it
-// first attaches (to shut itself down, leaving the program running without its
-// database). Ours must therefore be installed again after connecting: see
-// RenewStopSignals.
+// The database client library installs handlers of its own for both signals at its
+// first use (to shut the engine down, leaving the program running without its
+// database). The programs let it do so first (SetUpClientLibrary) and install ours
+// after; RenewStopSignals, after every connect, puts ours back in any other case.
 #pragma once
 
 #include <csignal>

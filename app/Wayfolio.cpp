@@ -9,6 +9,7 @@
 #include "config/AuxProj.h"
 #include "config/CmdLine.h"
 #include "config/EAbort.h"
+#include "store/Database.h"
 
 namespace {
 
@@ -44,6 +45,9 @@ int main(int argc, char* argv[]) {
         // ("Settings", "About"); message boxes show the application name all the same.
         ProjIniAutoSave = false;  // only the settings dialog writes the configuration
         // SIGINT and SIGTERM close the window as the user would; a logout ends the program.
+        // The database client library takes both signals once, at its first use: it has
+        // them now, before ours are put in place over its handlers for good.
+        SetUpClientLibrary();
         TSignalClose signalClose;
         TForm1 form;
         ShowWithLayout(&form, {form.Splitter1, form.Splitter3});

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <charconv>
+#include <csignal>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -373,9 +374,14 @@ int Run(const std::string& command, int nodeId) {
     } closeFirst{db};
     db.BeforeConnect = [](TDatabase& d) { ApplyDbSettings(d); };
     db.AfterConnect = [&tr](TDatabase&) { tr.StartTransaction(); };
+    // The database client library takes SIGINT and SIGTERM at its first use, to shut
+    // the engine down. It has them now, before connecting: while connecting they end
+    // the program as they would any other, and from then on they ask the run to stop,
+    // and the connection is closed in order.
+    SetUpClientLibrary();
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
     db.Open();
-    // The embedded engine takes over SIGINT and SIGTERM when it starts, to shut
-    // itself down; here they ask the run to stop, and the connection is closed in order.
     InstallStopSignals();
     int rc;
     if (command == "reload")

@@ -103,6 +103,17 @@ Firebird::IAttachment* TDatabase::Attachment() {
     return att_.get();
 }
 
+void SetUpClientLibrary() {
+    // The dispatcher sets the library up on entry and then refuses the missing name at
+    // once: no provider is loaded and no file is touched.
+    fb::TStatus st;
+    fb::ProviderPtr provider(fb::Master()->getDispatcher());
+    try {
+        fb::AttachmentPtr none(provider->attachDatabase(&st, nullptr, 0, nullptr));
+    } catch (const Firebird::FbException&) {
+    }
+}
+
 void TDatabase::Open() {
     if (att_) return;
     if (BeforeConnect) BeforeConnect(*this);

@@ -35,6 +35,14 @@ private:
     fb::TransactionPtr tra_;
 };
 
+// Lets the client library do now, with no database involved, what it does once per
+// process at its first connect: among it, taking SIGINT and SIGTERM for a handler of
+// its own that shuts the engine down. A program that handles those signals itself
+// calls this first and puts its handlers in place after it; the library never takes
+// them again, so no signal can meet the library's handler in the middle of a connect
+// (where its shutdown and the connect wait on each other for ever).
+void SetUpClientLibrary();
+
 class TDatabase {
 public:
     TDatabase() = default;
