@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <charconv>
-#include <csignal>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -17,8 +16,8 @@
 
 #include "app/Compose.h"
 #include "app/DbSettings.h"
-#include "app/PageCheck.h"
 #include "app/NodeTree.h"
+#include "app/PageCheck.h"
 #include "app/Reload.h"
 #include "app/StopSignals.h"
 #include "config/AuxProj.h"
@@ -27,7 +26,6 @@
 #include "export/Book.h"
 #include "export/EpubWriter.h"
 #include "export/PdfWriter.h"
-
 #include "logging/Connect.h"
 #include "logging/LogLines.h"
 #include "search/DocumentSearch.h"
@@ -347,8 +345,8 @@ int SearchDocuments(TDatabase& db) {
             else
                 snippet += c;
         }
-        out += std::to_string(hit.NodeId) + "\t" + OneLine(hit.Title) + "\t" + OneLine(snippet) +
-               "\n";
+        out +=
+            std::to_string(hit.NodeId) + "\t" + OneLine(hit.Title) + "\t" + OneLine(snippet) + "\n";
     }
     if (!WriteAll(out)) return Fail(std::string("cannot write the list: ") + std::strerror(errno));
     return kExitOk;
@@ -379,8 +377,8 @@ int Run(const std::string& command, int nodeId) {
     // the program as they would any other, and from then on they ask the run to stop,
     // and the connection is closed in order.
     SetUpClientLibrary();
-    std::signal(SIGINT, SIG_DFL);
-    std::signal(SIGTERM, SIG_DFL);
+    signal(SIGINT, SIG_DFL);
+    signal(SIGTERM, SIG_DFL);
     db.Open();
     InstallStopSignals();
     int rc;
