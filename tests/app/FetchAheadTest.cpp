@@ -17,6 +17,7 @@
 #include "samples/SamplePages.h"
 #include "store/Database.h"
 #include "store/Query.h"
+#include "tests/support/Canonical.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Files.h"
 #include "tests/support/HttpTestServer.h"
@@ -66,29 +67,6 @@ private:
     std::atomic<int> mostAtOnce_{0};
 };
 
-// Every column of every row but STAMP_UPDATED (the time of the write), in id order.
-std::vector<std::string> WholeContents(const TTempDatabase& temp) {
-    TDatabase db;
-    TTransaction tr(db);
-    temp.Connect(db, tr);
-    std::vector<std::string> rows;
-    TQuery q(db);
-    q.SetSQL(
-        "SELECT NODE_ID, ORIG_ID, GUIDE_TYPE, TITLE, ORIG_URL, READ_CONTENT, ENCODING, BODY, "
-        "HEAD FROM NODE ORDER BY NODE_ID");
-    for (q.ExecQuery(); !q.Eof(); q.Next()) {
-        std::string row = "node";
-        for (int i = 0; i < q.FieldCount(); ++i) row += "|" + q.AsText(i);
-        rows.push_back(row);
-    }
-    q.SetSQL("SELECT MASTER_ID, DETAIL_ID, ORDER_ FROM MASTER_DETAIL ORDER BY 1, 2");
-    for (q.ExecQuery(); !q.Eof(); q.Next())
-        rows.push_back("link|" + q.AsText(0) + "|" + q.AsText(1) + "|" + q.AsText(2));
-    q.Close();
-    db.Close();
-    return rows;
-}
-
 struct TRunResult {
     int Status = -1;
     std::string Log;
@@ -110,7 +88,7 @@ TRunResult ReloadBranch(const TDelayedSite& site, int connections) {
     // The run's time is the one thing allowed to differ.
     result.Log = std::regex_replace(ReadWholeFile(log), std::regex(R"(in [0-9]+\.[0-9] s:)"),
                                     "in (time) s:");
-    result.Contents = WholeContents(db);
+    result.Contents = ExactContents(db);
     return result;
 }
 

@@ -8,25 +8,35 @@
 #include "store/Query.h"
 #include "tests/support/TempDatabase.h"
 
+namespace {
+
+// One line per row of the statement: the prefix, then every column after a "|".
+void AppendRows(TQuery& q, const std::string& statement, const std::string& prefix,
+                std::vector<std::string>& rows) {
+    q.SetSQL(statement);
+    for (q.ExecQuery(); !q.Eof(); q.Next()) {
+        std::string row = prefix;
+        for (int i = 0; i < q.FieldCount(); ++i) row += "|" + q.AsText(i);
+        rows.push_back(row);
+    }
+}
+
+}  // namespace
+
 std::vector<std::string> CanonicalContents(const TTempDatabase& temp) {
     TDatabase db;
     TTransaction tr(db);
     temp.Connect(db, tr);
     std::vector<std::string> rows;
     TQuery q(db);
-    q.SetSQL(
-        "SELECT ORIG_ID, GUIDE_TYPE, TITLE, ORIG_URL, READ_CONTENT, ENCODING, BODY, HEAD "
-        "FROM NODE");
-    for (q.ExecQuery(); !q.Eof(); q.Next()) {
-        std::string row = "node";
-        for (int i = 0; i < q.FieldCount(); ++i) row += "|" + q.AsText(i);
-        rows.push_back(row);
-    }
-    q.SetSQL(
-        "SELECT COALESCE(P.ORIG_ID, '<root>'), C.ORIG_ID, MD.ORDER_ FROM MASTER_DETAIL MD "
-        "JOIN NODE C ON C.NODE_ID=MD.DETAIL_ID LEFT JOIN NODE P ON P.NODE_ID=MD.MASTER_ID");
-    for (q.ExecQuery(); !q.Eof(); q.Next())
-        rows.push_back("link|" + q.AsText(0) + "|" + q.AsText(1) + "|" + q.AsText(2));
+    AppendRows(q,
+               "SELECT ORIG_ID, GUIDE_TYPE, TITLE, ORIG_URL, READ_CONTENT, ENCODING, BODY, HEAD "
+               "FROM NODE",
+               "node", rows);
+    AppendRows(q,
+               "SELECT COALESCE(P.ORIG_ID, '<root>'), C.ORIG_ID, MD.ORDER_ FROM MASTER_DETAIL MD "
+               "JOIN NODE C ON C.NODE_ID=MD.DETAIL_ID LEFT JOIN NODE P ON P.NODE_ID=MD.MASTER_ID",
+               "link", rows);
     // The keys forbid both today; the count says so should they ever be dropped.
     q.SetSQL(
         "SELECT (SELECT COUNT(*) FROM (SELECT 1 AS X FROM NODE GROUP BY ORIG_ID, GUIDE_TYPE "
@@ -37,6 +47,23 @@ std::vector<std::string> CanonicalContents(const TTempDatabase& temp) {
     q.Close();
     db.Close();
     std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+std::vector<std::string> ExactContents(const TTempDatabase& temp) {
+    TDatabase db;
+    TTransaction tr(db);
+    temp.Connect(db, tr);
+    std::vector<std::string> rows;
+    TQuery q(db);
+    AppendRows(q,
+               "SELECT NODE_ID, ORIG_ID, GUIDE_TYPE, TITLE, ORIG_URL, READ_CONTENT, ENCODING, "
+               "BODY, HEAD FROM NODE ORDER BY NODE_ID",
+               "node", rows);
+    AppendRows(q, "SELECT MASTER_ID, DETAIL_ID, ORDER_ FROM MASTER_DETAIL ORDER BY 1, 2", "link",
+               rows);
+    q.Close();
+    db.Close();
     return rows;
 }
 

@@ -13,6 +13,10 @@ class TTempDatabase;
 // current test when a document or a link is stored twice.
 std::vector<std::string> CanonicalContents(const TTempDatabase& temp);
 
+// Every column of every row but STAMP_UPDATED (the time of the write), node ids
+// included, in id order: equal only when the writers took the same ids as well.
+std::vector<std::string> ExactContents(const TTempDatabase& temp);
+
 // Expects actual to hold exactly the lines of expected, saying how many differ and
 // the first of them otherwise.
 void ExpectSameContents(const std::vector<std::string>& expected,
