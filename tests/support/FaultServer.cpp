@@ -110,6 +110,19 @@ void TFaultServer::Accept() {
 }
 
 void TFaultServer::Serve(int fd) {
+    // However the exchange ends, the connection is closed and forgotten.
+    struct TDone {
+        TFaultServer* server;
+        int fd;
+        ~TDone() {
+            {
+                std::lock_guard<std::mutex> lock(server->mutex_);
+                auto& open = server->connections_;
+                open.erase(std::find(open.begin(), open.end(), fd));
+            }
+            close(fd);
+        }
+    } done{this, fd};
     std::string request;
     char buf[4096];
     while (request.find("\r\n\r\n") == std::string::npos) {
@@ -117,6 +130,9 @@ void TFaultServer::Serve(int fd) {
         if (n <= 0) break;
         request.append(buf, static_cast<size_t>(n));
     }
+    // A client that goes before asking (a transfer abandoned while connecting) gets
+    // nothing and is not counted as a request.
+    if (request.find("\r\n\r\n") == std::string::npos) return;
     const size_t start = request.find(' ') + 1;
     const std::string path = request.substr(start, request.find(' ', start) - start);
     {
@@ -174,9 +190,4 @@ void TFaultServer::Serve(int fd) {
         SendAll(fd,
                 page.empty() ? Response("404 Not Found", "", "") : Response("200 OK", "", page));
     }
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        connections_.erase(std::find(connections_.begin(), connections_.end(), fd));
-    }
-    close(fd);
 }
