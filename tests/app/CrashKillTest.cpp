@@ -185,7 +185,16 @@ std::vector<std::string> CheckAfterKill(const TSiteDatabase& sd,
                                         const std::map<std::string, std::string>& expected,
                                         const std::string& moment) {
     SCOPED_TRACE(moment);
-    EXPECT_EQ(RunTool("gfix -v -full " + sd.Db().ToolLogin() + " '" + sd.Db().Path() + "'"), "");
+    // Validation finds nothing wrong. A kill may leave a pointer page's note of which
+    // data pages are full out of date; the engine counts that as a warning, not an error,
+    // and puts it right by itself, so only such warning counts may be reported.
+    const std::string validation =
+        RunTool("gfix -v -full " + sd.Db().ToolLogin() + " '" + sd.Db().Path() + "'");
+    std::istringstream lines(validation);
+    for (std::string line; std::getline(lines, line);)
+        EXPECT_TRUE(line == "Summary of validation errors" ||
+                    line.find("Number of pointer page warnings") != std::string::npos)
+            << validation;
     TDatabase db;
     TTransaction tr(db);
     sd.Db().Connect(db, tr);
