@@ -21,50 +21,56 @@ void AppendRows(TQuery& q, const std::string& statement, const std::string& pref
     }
 }
 
-}  // namespace
-
-std::vector<std::string> CanonicalContents(const TTempDatabase& temp) {
+// Connects to the database, lets read fill the rows through one query, and closes.
+template <typename F>
+std::vector<std::string> ReadRows(const TTempDatabase& temp, F read) {
     TDatabase db;
     TTransaction tr(db);
     temp.Connect(db, tr);
     std::vector<std::string> rows;
-    TQuery q(db);
-    AppendRows(q,
-               "SELECT ORIG_ID, GUIDE_TYPE, TITLE, ORIG_URL, READ_CONTENT, ENCODING, BODY, HEAD "
-               "FROM NODE",
-               "node", rows);
-    AppendRows(q,
-               "SELECT COALESCE(P.ORIG_ID, '<root>'), C.ORIG_ID, MD.ORDER_ FROM MASTER_DETAIL MD "
-               "JOIN NODE C ON C.NODE_ID=MD.DETAIL_ID LEFT JOIN NODE P ON P.NODE_ID=MD.MASTER_ID",
-               "link", rows);
-    // The keys forbid both today; the count says so should they ever be dropped.
-    q.SetSQL(
-        "SELECT (SELECT COUNT(*) FROM (SELECT 1 AS X FROM NODE GROUP BY ORIG_ID, GUIDE_TYPE "
-        "HAVING COUNT(*) > 1)) + (SELECT COUNT(*) FROM (SELECT 1 AS X FROM MASTER_DETAIL GROUP "
-        "BY MASTER_ID, DETAIL_ID HAVING COUNT(*) > 1)) FROM RDB$DATABASE");
-    q.ExecQuery();
-    EXPECT_EQ(q.AsInteger(0), 0) << "a node or a link stored twice";
-    q.Close();
+    {
+        TQuery q(db);
+        read(q, rows);
+    }
     db.Close();
+    return rows;
+}
+
+}  // namespace
+
+std::vector<std::string> CanonicalContents(const TTempDatabase& temp) {
+    auto rows = ReadRows(temp, [](TQuery& q, std::vector<std::string>& rows) {
+        AppendRows(q,
+                   "SELECT ORIG_ID, GUIDE_TYPE, TITLE, ORIG_URL, READ_CONTENT, ENCODING, BODY, "
+                   "HEAD FROM NODE",
+                   "node", rows);
+        AppendRows(q,
+                   "SELECT COALESCE(P.ORIG_ID, '<root>'), C.ORIG_ID, MD.ORDER_ FROM MASTER_DETAIL "
+                   "MD JOIN NODE C ON C.NODE_ID=MD.DETAIL_ID LEFT JOIN NODE P ON "
+                   "P.NODE_ID=MD.MASTER_ID",
+                   "link", rows);
+        // The keys forbid both today; the count says so should they ever be dropped.
+        q.SetSQL(
+            "SELECT (SELECT COUNT(*) FROM (SELECT 1 AS X FROM NODE GROUP BY ORIG_ID, GUIDE_TYPE "
+            "HAVING COUNT(*) > 1)) + (SELECT COUNT(*) FROM (SELECT 1 AS X FROM MASTER_DETAIL "
+            "GROUP BY MASTER_ID, DETAIL_ID HAVING COUNT(*) > 1)) FROM RDB$DATABASE");
+        q.ExecQuery();
+        EXPECT_EQ(q.AsInteger(0), 0) << "a node or a link stored twice";
+        q.Close();
+    });
     std::sort(rows.begin(), rows.end());
     return rows;
 }
 
 std::vector<std::string> ExactContents(const TTempDatabase& temp) {
-    TDatabase db;
-    TTransaction tr(db);
-    temp.Connect(db, tr);
-    std::vector<std::string> rows;
-    TQuery q(db);
-    AppendRows(q,
-               "SELECT NODE_ID, ORIG_ID, GUIDE_TYPE, TITLE, ORIG_URL, READ_CONTENT, ENCODING, "
-               "BODY, HEAD FROM NODE ORDER BY NODE_ID",
-               "node", rows);
-    AppendRows(q, "SELECT MASTER_ID, DETAIL_ID, ORDER_ FROM MASTER_DETAIL ORDER BY 1, 2", "link",
-               rows);
-    q.Close();
-    db.Close();
-    return rows;
+    return ReadRows(temp, [](TQuery& q, std::vector<std::string>& rows) {
+        AppendRows(q,
+                   "SELECT NODE_ID, ORIG_ID, GUIDE_TYPE, TITLE, ORIG_URL, READ_CONTENT, ENCODING, "
+                   "BODY, HEAD FROM NODE ORDER BY NODE_ID",
+                   "node", rows);
+        AppendRows(q, "SELECT MASTER_ID, DETAIL_ID, ORDER_ FROM MASTER_DETAIL ORDER BY 1, 2",
+                   "link", rows);
+    });
 }
 
 void ExpectSameContents(const std::vector<std::string>& expected,
