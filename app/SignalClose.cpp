@@ -3,7 +3,7 @@
 #include <QApplication>
 #include <QSocketNotifier>
 
-#include "app/StopSignals.h"
+#include "core/StopSignals.h"
 
 TSignalClose::TSignalClose(QObject* parent) : QObject(parent) {
     InstallStopSignals();

@@ -20,16 +20,16 @@
 #include <QVBoxLayout>
 #include <chrono>
 
-#include "app/Compose.h"
+#include "core/Compose.h"
 #include "app/CutText.h"
-#include "app/DbSettings.h"
+#include "core/DbSettings.h"
 #include "app/BookExport.h"
 #include "app/DocumentView.h"
 #include "app/KeyboardAccess.h"
-#include "app/NodePath.h"
-#include "app/NodeTree.h"
+#include "core/NodePath.h"
+#include "core/NodeTree.h"
 #include "app/SearchPanel.h"
-#include "app/StopSignals.h"
+#include "core/StopSignals.h"
 #include "app/WebLinks.h"
 #include "config/AuxProj.h"
 #include "config/EAbort.h"

@@ -9,7 +9,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "app/Reload.h"
+#include "core/Reload.h"
 #include "store/Database.h"
 
 class QAction;

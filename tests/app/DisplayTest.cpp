@@ -25,7 +25,7 @@
 #include "config/AuxProj.h"
 #include "store/Query.h"
 #include "tests/app/DesktopRecorder.h"
-#include "tests/dialogs/ModalDriver.h"
+#include "tests/support/ModalDriver.h"
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/TempDatabase.h"
 

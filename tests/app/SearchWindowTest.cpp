@@ -13,7 +13,7 @@
 #include <QTreeWidget>
 
 #include "app/DocumentView.h"
-#include "app/Reload.h"
+#include "core/Reload.h"
 #include "app/SearchPanel.h"
 #include "app/WayfolioFr.h"
 #include "config/AuxProj.h"

@@ -6,11 +6,11 @@
 #include <QMessageBox>
 #include <QPushButton>
 
-#include "app/DbSettings.h"
+#include "core/DbSettings.h"
 #include "app/WayfolioFr.h"
 #include "config/AuxProj.h"
 #include "dialogs/dg_Settings.h"
-#include "tests/dialogs/ModalDriver.h"
+#include "tests/support/ModalDriver.h"
 #include "tests/support/Files.h"
 #include "tests/support/TempDatabase.h"
 

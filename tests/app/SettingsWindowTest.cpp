@@ -14,7 +14,7 @@
 #include "dialogs/dg_Settings.h"
 #include "logging/Terminal.h"
 #include "store/Query.h"
-#include "tests/dialogs/ModalDriver.h"
+#include "tests/support/ModalDriver.h"
 #include "tests/support/Files.h"
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/TempDatabase.h"

@@ -14,7 +14,7 @@
 #include "store/DbError.h"
 #include "store/Query.h"
 #include "tests/app/DesktopRecorder.h"
-#include "tests/dialogs/ModalDriver.h"
+#include "tests/support/ModalDriver.h"
 #include "tests/support/Files.h"
 #include "tests/support/TempDatabase.h"
 

@@ -10,7 +10,7 @@
 #include <map>
 #include <string>
 
-#include "ModalDriver.h"
+#include "tests/support/ModalDriver.h"
 #include "config/AuxProj.h"
 #include "dialogs/DialogUtil.h"
 #include "dialogs/VersionInfo.h"

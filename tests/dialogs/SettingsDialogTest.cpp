@@ -13,7 +13,7 @@
 #include <sstream>
 #include <string>
 
-#include "ModalDriver.h"
+#include "tests/support/ModalDriver.h"
 #include "config/AuxProj.h"
 #include "dialogs/dg_Settings.h"
 #include "tests/support/Files.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Reload.h"
+#include "core/Reload.h"
 #include "config/AuxProj.h"
 #include "download/wf_AlphaBeds.h"
 #include "download/wf_EzTrip.h"

@@ -1,12 +1,12 @@
-#include "app/PageCheck.h"
+#include "core/PageCheck.h"
 
 #include <map>
 #include <memory>
 #include <unordered_set>
 #include <vector>
 
-#include "app/NodeTree.h"
-#include "app/Reload.h"
+#include "core/NodeTree.h"
+#include "core/Reload.h"
 #include "download/wf_Download.h"
 #include "store/Database.h"
 #include "store/Query.h"

@@ -1,4 +1,4 @@
-#include "app/Reload.h"
+#include "core/Reload.h"
 
 #include <array>
 #include <chrono>

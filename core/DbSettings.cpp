@@ -1,4 +1,4 @@
-#include "app/DbSettings.h"
+#include "core/DbSettings.h"
 
 #include <fcntl.h>
 #include <spawn.h>

@@ -14,12 +14,12 @@
 #include <string_view>
 #include <vector>
 
-#include "app/Compose.h"
-#include "app/DbSettings.h"
-#include "app/NodeTree.h"
-#include "app/PageCheck.h"
-#include "app/Reload.h"
-#include "app/StopSignals.h"
+#include "core/Compose.h"
+#include "core/DbSettings.h"
+#include "core/NodeTree.h"
+#include "core/PageCheck.h"
+#include "core/Reload.h"
+#include "core/StopSignals.h"
 #include "config/AuxProj.h"
 #include "config/CmdLine.h"
 #include "config/EAbort.h"

@@ -3,7 +3,7 @@
 
 #include <memory>
 
-#include "app/Compose.h"
+#include "core/Compose.h"
 #include "store/Query.h"
 #include "tests/support/TempDatabase.h"
 

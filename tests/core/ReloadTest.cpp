@@ -13,7 +13,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "app/Reload.h"
+#include "core/Reload.h"
 #include "config/AuxProj.h"
 #include "config/EAbort.h"
 #include "download/wf_Download.h"

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include "app/StopSignals.h"
+#include "core/StopSignals.h"
 #include "store/Database.h"
 #include "store/DbError.h"
 

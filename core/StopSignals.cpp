@@ -1,4 +1,4 @@
-#include "app/StopSignals.h"
+#include "core/StopSignals.h"
 
 #include <fcntl.h>
 #include <unistd.h>

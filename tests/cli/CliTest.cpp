@@ -23,7 +23,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/Compose.h"
+#include "core/Compose.h"
 #include "samples/SamplePages.h"
 #include "store/Database.h"
 #include "store/Query.h"

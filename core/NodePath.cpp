@@ -1,4 +1,4 @@
-#include "app/NodePath.h"
+#include "core/NodePath.h"
 
 #include <algorithm>
 #include <deque>

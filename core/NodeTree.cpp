@@ -1,4 +1,4 @@
-#include "app/NodeTree.h"
+#include "core/NodeTree.h"
 
 #include <unordered_set>
 

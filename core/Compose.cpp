@@ -1,4 +1,4 @@
-#include "app/Compose.h"
+#include "core/Compose.h"
 
 #include <algorithm>
 
