@@ -5,7 +5,7 @@
 #include <string_view>
 #include <unordered_set>
 
-#include "app/NodeTree.h"
+#include "core/NodeTree.h"
 #include "export/BookText.h"
 #include "store/Database.h"
 #include "store/Query.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Compose.h"
+#include "core/Compose.h"
 #include "fuzz/FuzzCheck.h"
 
 namespace {

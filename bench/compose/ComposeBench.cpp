@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "app/Compose.h"
+#include "core/Compose.h"
 
 namespace {
 

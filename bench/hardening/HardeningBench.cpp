@@ -26,7 +26,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "app/Reload.h"
+#include "core/Reload.h"
 #include "store/Database.h"
 #include "store/Query.h"
 #include "tests/support/HttpTestServer.h"

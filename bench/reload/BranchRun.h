@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/Reload.h"
+#include "core/Reload.h"
 
 class TDatabase;
 class TTransaction;

@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "app/Reload.h"
+#include "core/Reload.h"
 #include "samples/SamplePages.h"
 #include "store/Database.h"
 #include "store/Query.h"

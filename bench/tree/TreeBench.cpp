@@ -9,7 +9,7 @@
 #include <QTreeWidget>
 #include <memory>
 
-#include "app/NodeTree.h"
+#include "core/NodeTree.h"
 #include "app/WayfolioFr.h"
 #include "config/AuxProj.h"
 #include "store/Query.h"
