@@ -12,7 +12,8 @@ install(FILES ${CMAKE_SOURCE_DIR}/cli/wayfolio-cli.1 DESTINATION ${CMAKE_INSTALL
 install(FILES ${CMAKE_SOURCE_DIR}/db/schema.sql ${CMAKE_SOURCE_DIR}/db/templates.sql
               ${CMAKE_SOURCE_DIR}/db/demo.sql
         DESTINATION ${CMAKE_INSTALL_DATADIR}/wayfolio/db)
-install(PROGRAMS ${CMAKE_SOURCE_DIR}/scripts/create-db DESTINATION ${CMAKE_INSTALL_DATADIR}/wayfolio)
+install(PROGRAMS ${CMAKE_SOURCE_DIR}/scripts/create-db ${CMAKE_SOURCE_DIR}/scripts/db-server
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/wayfolio)
 
 # scripts/package: a Debian package of what "cmake --install" puts in place. Its
 # dependencies are read from the libraries the programs link; the embedded engine
