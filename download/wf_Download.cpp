@@ -312,14 +312,22 @@ std::unique_ptr<TDownload> MakeDownload() {
 struct TDownloadClassEntry {
     std::string_view GuideType;
     TDownloadClass Class;
+    std::string_view Description;  // one line, for whoever lets a user pick a reader
 };
 
 constexpr TDownloadClassEntry DownloadClasses[] = {
-    {"ALPHABEDS", &MakeDownload<TAlphaBedsDownload>},
-    {"EZTRIP", &MakeDownload<TEzTripDownload>},
+    {"ALPHABEDS", &MakeDownload<TAlphaBedsDownload>, "AlphaBeds travel guide pages"},
+    {"EZTRIP", &MakeDownload<TEzTripDownload>, "EzTrip destination guide pages"},
 };
 
 }  // namespace
+
+std::vector<TCompiledReader> CompiledReaders() {
+    std::vector<TCompiledReader> out;
+    for (const auto& entry : DownloadClasses)
+        out.push_back({std::string(entry.GuideType), std::string(entry.Description)});
+    return out;
+}
 
 TDownloadClass FindDownloadClass(std::string_view guideType) {
     for (const auto& entry : DownloadClasses) {

@@ -250,3 +250,10 @@ void RunDownload(TDownload& download, const std::string& url, TDownloadHandle& h
 using TDownloadClass = std::unique_ptr<TDownload> (*)();
 TDownloadClass FindDownloadClass(std::string_view guideType);
 std::unique_ptr<TDownload> CreateDownload(std::string_view guideType);
+
+// The guide types served by readers compiled into the program, in table order.
+struct TCompiledReader {
+    std::string GuideType;
+    std::string Description;
+};
+std::vector<TCompiledReader> CompiledReaders();
