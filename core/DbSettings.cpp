@@ -19,8 +19,10 @@ bool CreateUserDatabase(const std::string& path) {
     std::error_code ec;
     if (!RunsInstalled() || std::filesystem::exists(path, ec)) return false;
     const std::string script = SharedDataDir() + "create-db";
-    char* const argv[] = {const_cast<char*>(script.c_str()), const_cast<char*>(path.c_str()),
-                          nullptr};
+    // No demo documents: their guides point at the local sample site, which a user of
+    // the installed program does not have; the window welcomes an empty database instead.
+    char* const argv[] = {const_cast<char*>(script.c_str()), const_cast<char*>("--no-demo"),
+                          const_cast<char*>(path.c_str()), nullptr};
     // Its report of the statements run would mix into a command's output; errors stay.
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);

@@ -12,7 +12,7 @@ class TDatabase;
 std::string DefaultDatabaseName();
 
 // An installed program creates the missing database at path with the installation's
-// create-db (schema, templates and demo documents). False when it runs from its build
+// create-db: schema and templates, and no documents. False when it runs from its build
 // folder, the file exists or the creation failed (the connection then reports it).
 bool CreateUserDatabase(const std::string& path);
 
