@@ -285,31 +285,33 @@ long THttpClient::Progress() {
     return waitMs;
 }
 
-std::string THttpClient::Drive(TTransfer& transfer, const TIdle& idle) {
+TFetchResult THttpClient::Drive(TTransfer& transfer, const TIdle& idle) {
     TClock::time_point lastIdle = TClock::now();
     for (;;) {
         long waitMs = 0;
         try {
             waitMs = Progress();
         } catch (const EDownloadError& e) {
-            return e.what();
+            return TFetchResult::Failed(e.what());
         }
-        if (transfer.Done) return transfer.Error;
+        if (transfer.Done)
+            return transfer.Error.empty() ? TFetchResult::Page()
+                                          : TFetchResult::Failed(transfer.Error);
         TopUp();  // a connection that came free takes the next page wanted
         auto now = TClock::now();
         if (now - lastIdle >= std::chrono::milliseconds(IdleMs)) {
-            if (!idle()) return StoppedMessage;
+            if (!idle()) return TFetchResult::Stopped(StoppedMessage);
             lastIdle = now = TClock::now();
         }
         const long sinceIdle =
             std::chrono::duration_cast<std::chrono::milliseconds>(now - lastIdle).count();
         waitMs = std::max(1L, std::min(waitMs, IdleMs - sinceIdle));
         const CURLMcode mc = curl_multi_poll(multi_, nullptr, 0, static_cast<int>(waitMs), nullptr);
-        if (mc != CURLM_OK) return curl_multi_strerror(mc);
+        if (mc != CURLM_OK) return TFetchResult::Failed(curl_multi_strerror(mc));
     }
 }
 
-std::string THttpClient::Fetch(const std::string& url, std::string& page, const TIdle& idle) {
+TFetchResult THttpClient::Fetch(const std::string& url, std::string& page, const TIdle& idle) {
     page.clear();
     const std::string host = HostOf(url);
     for (int attempt = 0;; ++attempt) {
@@ -317,7 +319,7 @@ std::string THttpClient::Fetch(const std::string& url, std::string& page, const 
             const auto last = lastRequest_.find(host);
             if (last != lastRequest_.end() &&
                 !Wait(last->second + std::chrono::milliseconds(settings_.DelayMs), idle))
-                return StoppedMessage;
+                return TFetchResult::Stopped(StoppedMessage);
         }
         lastRequest_[host] = TClock::now();
         fetched_.insert(url);
@@ -349,17 +351,19 @@ std::string THttpClient::Fetch(const std::string& url, std::string& page, const 
             }
         } current{*this, transfer};
         current_ = transfer.get();
-        const std::string error = Drive(*transfer, idle);
-        if (error == StoppedMessage) return error;
-        if (error.empty()) page.swap(transfer->Body);
+        TFetchResult result = Drive(*transfer, idle);
+        if (result.Arrived()) page.swap(transfer->Body);
+        if (result.Kind() != TFetchResult::TKind::Failed) return result;
         const long status = transfer->Status;
         const long retryAfter = transfer->RetryAfter;
-        if (error.empty() || (status != 429 && status != 503) || retryAfter < 0) return error;
+        if ((status != 429 && status != 503) || retryAfter < 0) return result;
         if (retryAfter > MaxRetryAfterSeconds || attempt > 0) {
-            return error + " (asked to come back after " + std::to_string(retryAfter) + " s" +
-                   (attempt > 0 ? ", a second time)" : ", longer than this program waits)");
+            return TFetchResult::Failed(
+                result.Message() + " (asked to come back after " + std::to_string(retryAfter) +
+                " s" + (attempt > 0 ? ", a second time)" : ", longer than this program waits)"));
         }
-        if (!Wait(TClock::now() + std::chrono::seconds(retryAfter), idle)) return StoppedMessage;
+        if (!Wait(TClock::now() + std::chrono::seconds(retryAfter), idle))
+            return TFetchResult::Stopped(StoppedMessage);
     }
 }
 

@@ -38,6 +38,32 @@ struct THttpSettings {
     std::string UserAgent;
 };
 
+// How a fetch ended: the page arrived (it is in the caller's buffer), the request
+// failed (Message says why, and may quote the server), or the caller stopped it.
+class TFetchResult {
+public:
+    enum class TKind { Page, Failed, Stopped };
+
+    static TFetchResult Page() { return TFetchResult(TKind::Page, {}); }
+    static TFetchResult Failed(std::string message) {
+        return TFetchResult(TKind::Failed, std::move(message));
+    }
+    static TFetchResult Stopped(std::string message) {
+        return TFetchResult(TKind::Stopped, std::move(message));
+    }
+
+    TKind Kind() const { return kind_; }
+    bool Arrived() const { return kind_ == TKind::Page; }
+    bool WasStopped() const { return kind_ == TKind::Stopped; }
+    // Empty for a page.
+    const std::string& Message() const { return message_; }
+
+private:
+    TFetchResult(TKind kind, std::string message) : kind_(kind), message_(std::move(message)) {}
+    TKind kind_;
+    std::string message_;
+};
+
 class THttpClient {
 public:
     using TClock = std::chrono::steady_clock;
@@ -57,10 +83,9 @@ public:
 
     // Fetches Url into Page, a page fetched ahead if there is one, and calls Idle at
     // least every IdleMs while it waits; Idle returning false abandons the transfer.
-    // Returns the error's message, empty on success; the message may quote the server.
     // Waits DelayMs after the last request to the same host first, and asks again once
     // when a 429 or 503 answer asks to come back within MaxRetryAfterSeconds.
-    std::string Fetch(const std::string& url, std::string& page, const TIdle& idle);
+    TFetchResult Fetch(const std::string& url, std::string& page, const TIdle& idle);
 
     // Whether pages are fetched ahead at all: not with one connection, nor with a delay
     // between requests, which asks for one request at a time.
@@ -89,8 +114,8 @@ private:
     TTransferPtr Start(const std::string& url);
     // Takes a transfer out of the multi handle and keeps its easy handle for reuse.
     void Recycle(TTransferPtr transfer);
-    // Runs until Transfer is done; the message is a stop's or a transport error's.
-    std::string Drive(TTransfer& transfer, const TIdle& idle);
+    // Runs until Transfer is done, or fails with a transport error, or is stopped.
+    TFetchResult Drive(TTransfer& transfer, const TIdle& idle);
     // Reads what arrived for every transfer, ends the ones libcurl finished or that
     // were silent too long; returns how long the next wait may last, in milliseconds.
     long Progress();

@@ -256,9 +256,9 @@ bool THttpDownload::Fetch(const std::string& url, std::string& stream) {
     stream.clear();
     // Status lines, redirect addresses and transport messages come from the server and
     // may carry bytes that would drive a terminal.
-    const std::string error =
-        SafeLogText(HttpClient->Fetch(url, stream, [this] { return DoIdle(); }));
-    if (error.empty()) return true;
+    const TFetchResult result = HttpClient->Fetch(url, stream, [this] { return DoIdle(); });
+    if (result.Arrived()) return true;
+    const std::string error = SafeLogText(result.Message());
     stream.clear();
     stream.shrink_to_fit();  // a refused page of many megabytes is not kept for nothing
     if (RaiseErrors) throw EDownloadError(error);

@@ -73,13 +73,14 @@ TEST_F(THttpClientTest, PagesFetchedAheadAreBoundedHandedOverAsTheyCameAndNotFet
 
     for (int i = 0; i < 100; ++i) {
         std::string page;
-        const std::string error = client.Fetch(Url(i), page, idle_);
+        const TFetchResult result = client.Fetch(Url(i), page, idle_);
         if (i % 7 == 6) {
             // A failure arrives at its turn, as if asked for then; the page with it.
-            EXPECT_EQ(error, "HTTP/1.1 503 Service Unavailable") << i;
+            EXPECT_EQ(result.Kind(), TFetchResult::TKind::Failed) << i;
+            EXPECT_EQ(result.Message(), "HTTP/1.1 503 Service Unavailable") << i;
             EXPECT_EQ(page, "") << i;
         } else {
-            EXPECT_EQ(error, "") << i;
+            EXPECT_TRUE(result.Arrived()) << result.Message();
             EXPECT_EQ(page, "page " + std::to_string(i));
         }
     }
@@ -105,12 +106,12 @@ TEST_F(THttpClientTest, NearerPagesDisplaceLaterOnesAndEndedGroupsAreLetGo) {
     // One child turns out not to be wanted; the group ends with it still held.
     client.DropAhead(Url(201));
     std::string page;
-    EXPECT_EQ(client.Fetch(Url(200), page, idle_), "");
+    EXPECT_TRUE(client.Fetch(Url(200), page, idle_).Arrived());
     client.EndAhead();
-    EXPECT_EQ(client.Fetch(Url(201), page, idle_), "");  // asked anew
+    EXPECT_TRUE(client.Fetch(Url(201), page, idle_).Arrived());  // asked anew
     EXPECT_EQ(Hits(201), 2);
     for (int i = 0; i < held; ++i) {
-        EXPECT_EQ(client.Fetch(Url(100 + i), page, idle_), "");
+        EXPECT_TRUE(client.Fetch(Url(100 + i), page, idle_).Arrived());
         EXPECT_EQ(page, "page " + std::to_string(100 + i));
     }
     int again = 0;
