@@ -1,0 +1,116 @@
+#include "core/TryReader.h"
+
+#include <memory>
+
+#include "core/Compose.h"
+#include "core/Reload.h"
+#include "download/wf_Download.h"
+#include "store/Database.h"
+#include "store/Query.h"
+#include "store/Statements.h"
+
+namespace {
+
+// Opens the reader and closes it again however the trial ends.
+class TOpenReader {
+public:
+    explicit TOpenReader(std::unique_ptr<TDownload> reader) : reader_(std::move(reader)) {
+        if (reader_) reader_->Open();
+    }
+    ~TOpenReader() {
+        if (reader_) reader_->Close();
+    }
+    TOpenReader(const TOpenReader&) = delete;
+    TOpenReader& operator=(const TOpenReader&) = delete;
+    TDownload* get() const { return reader_.get(); }
+
+private:
+    std::unique_ptr<TDownload> reader_;
+};
+
+// The node's whole row in memory, so that the delivered values can stand in for the
+// stored ones.
+TMemoryRow CopyRow(const TQuery& query) {
+    const TQueryRow source(query);
+    TMemoryRow row;
+    for (int i = 0; i < source.FieldCount(); ++i) {
+        TMemoryRow::TColumn column;
+        column.Name = source.FieldName(i);
+        source.AppendValue(i, column.Value);
+        row.Columns.push_back(std::move(column));
+    }
+    return row;
+}
+
+void Replace(TMemoryRow& row, const std::string& name, const std::string& value) {
+    for (TMemoryRow::TColumn& column : row.Columns)
+        if (column.Name == name) {
+            column.Value = value;
+            column.Null = false;
+        }
+}
+
+}  // namespace
+
+bool TryReader(TDatabase& db, int nodeId, TReloadHost& host, TReaderTrial& trial) {
+    trial = TReaderTrial();
+    trial.NodeId = nodeId;
+    if (nodeId == 0) return false;
+    TMemoryRow row;
+    {
+        TQuery query(db);
+        query.SetSQL(Statements::WithId(Statements::NodeByIdQuery, nodeId));
+        query.ExecQuery();
+        if (query.Eof()) return false;
+        trial.Url = query.AsText("ORIG_URL");
+        trial.GuideType = query.AsText("GUIDE_TYPE");
+        trial.ContentKept = query.AsText("READ_CONTENT") == "N";
+        row = CopyRow(query);
+    }
+
+    TOpenReader reader(CreateDownload(trial.GuideType));
+    if (!reader.get()) {
+        trial.Result = TReaderTrial::trNoReader;
+        return true;
+    }
+    bool arrived = false;
+    TDownload& download = *reader.get();
+    download.OnLog = [&host](const std::string& msg) { host.WriteLog(1, msg); };
+    download.OnContent = [&](const std::string& title, const std::string& body,
+                             const std::string& head, const std::string& encoding,
+                             const std::string&, const std::string&, TDownloadHandle&) {
+        arrived = true;
+        trial.Title = title;
+        trial.Body = body;
+        trial.Head = head;
+        trial.Encoding = encoding;
+    };
+    download.OnLink = [&](bool first, const std::string& title, const std::string& url,
+                          const std::string& origId, int order, TDownloadHandle&) {
+        trial.Links.push_back({first, order, title, url, origId});
+    };
+    download.OnIdle = [&host] {
+        host.ProcessMessages();
+        return !StopFlag;
+    };
+    TDownloadHandle handle(nodeId, 0, trial.GuideType);
+    RunDownload(download, trial.Url, handle);
+    if (!arrived) {
+        trial.Result = TReaderTrial::trFailed;
+        trial.Links.clear();  // a failed fetch reports nothing a reload would store
+        return true;
+    }
+    trial.Result =
+        handle.LayoutKnown ? TReaderTrial::trRecognised : TReaderTrial::trUnrecognised;
+
+    // A reload writes the delivered content unless the row keeps its own or the page's
+    // layout was not recognised, and an empty delivered title leaves the stored one.
+    if (!trial.ContentKept && handle.LayoutKnown) {
+        if (!trial.Title.empty()) Replace(row, "TITLE", trial.Title);
+        Replace(row, "BODY", trial.Body);
+        Replace(row, "HEAD", trial.Head);
+        Replace(row, "ENCODING", trial.Encoding);
+    }
+    ComposeDocument(db, trial.View, kKindDefault, nullptr, row);
+    return true;
+}
