@@ -14,15 +14,15 @@
 #include <string_view>
 #include <vector>
 
+#include "config/AuxProj.h"
+#include "config/CmdLine.h"
+#include "config/EAbort.h"
 #include "core/Compose.h"
 #include "core/DbSettings.h"
 #include "core/NodeTree.h"
 #include "core/PageCheck.h"
 #include "core/Reload.h"
 #include "core/StopSignals.h"
-#include "config/AuxProj.h"
-#include "config/CmdLine.h"
-#include "config/EAbort.h"
 #include "export/Book.h"
 #include "export/EpubWriter.h"
 #include "export/PdfWriter.h"
@@ -39,56 +39,45 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
-const char* const kHelp =
+// What a command takes from the command line. Each command's parser fills in the
+// fields it needs; nothing about a run lives outside this.
+struct TCliArgs {
+    int NodeId = 0;
+    std::string File;   // the book "export" writes
+    std::string Query;  // the words "search" looks for
+    bool Help = false;  // --help: the text is shown at once and nothing runs
+};
+
+// One row per command: the help text and the dispatch come from the same place, so
+// a command is added by adding its row (and its handler).
+struct TCommand {
+    const char* Name;
+    const char* Arguments;  // as the help shows them
+    const char* Help;       // lines after the first are indented below it
+    // Takes the words after the command's name into `args`; returns the usage error,
+    // or an empty string when they are fine.
+    std::string (*Parse)(const TCommand& self, const std::vector<std::string>& words,
+                         TCliArgs& args);
+    int (*Handle)(TDatabase& db, const TCliArgs& args);
+};
+
+// One row per option. An attached value follows the name in the same word and its
+// name matches in either case (-I:FILE, /i:FILE); a flag has no value.
+struct TOption {
+    const char* Names[2];  // the first is the one the help shows
+    const char* Value;     // the value's name in the help, or nullptr for a flag
+    const char* Help;
+    void (*Take)(TCliArgs& args, std::string_view value);
+};
+
+const char* const kHelpIntro =
     "Usage: wayfolio-cli [-I:FILE] COMMAND NODE_ID\n"
     "       wayfolio-cli [-I:FILE] search QUERY\n"
     "\n"
     "Gathers travel-guide pages into the Wayfolio database without a window, and\n"
-    "lists and shows the documents stored there.\n"
-    "\n"
-    "Commands:\n"
-    "  reload NODE_ID         download the document, store its content and its links\n"
-    "                         (the window's \"Reload document\")\n"
-    "  reload-branch NODE_ID  download every document of the branch below NODE_ID,\n"
-    "                         depth first, each at most once; NODE_ID itself gets its\n"
-    "                         links refreshed, not its content\n"
-    "                         (\"Reload branch documents\")\n"
-    "  load-empty NODE_ID     as reload-branch, but download only documents that have\n"
-    "                         no content yet (\"Load branch documents (empty only)\")\n"
-    "  children NODE_ID       list the document's children in tree order, one per line:\n"
-    "                         id, a tab, the title (tabs and line breaks in a title\n"
-    "                         become blanks); 0 lists the top level\n"
-    "  show NODE_ID           write the document composed with its \"DEFAULT\" template\n"
-    "                         to standard output, byte for byte\n"
-    "  search QUERY           list the stored documents that hold the words, best\n"
-    "                         first, one per line: id, a tab, the title, a tab, a\n"
-    "                         snippet of the text around the matches. All words\n"
-    "                         must occur; \"quoted words\" form a phrase; word* matches\n"
-    "                         words beginning so; accents are ignored. The index is\n"
-    "                         kept in $XDG_CACHE_HOME/wayfolio/ (~/.cache/wayfolio/)\n"
-    "                         and brought up to date with the database first\n"
-    "  check NODE_ID          download the pages of the document and of its whole branch\n"
-    "                         without storing anything, and say for each whether its\n"
-    "                         page reader recognised the page, and what a reload would\n"
-    "                         store: one line each, id, verdict (recognised, NOT\n"
-    "                         RECOGNISED, download failed, no page reader), body bytes,\n"
-    "                         links, address, separated by tabs. Exit status 0 when\n"
-    "                         every page arrived and was recognised, 1 otherwise\n"
-    "  export NODE_ID FILE    write the document and its whole branch below it, in tree\n"
-    "                         order, as a book: FILE ending in .epub gives an EPUB 3\n"
-    "                         e-book, .pdf a PDF (printed by Qt WebEngine, which needs\n"
-    "                         a display or QT_QPA_PLATFORM=offscreen); 0 exports every\n"
-    "                         document\n"
-    "\n"
-    "Options:\n"
-    "  -I:FILE   the configuration file (also /I:FILE); by default wayfolio.ini\n"
-    "            beside the program, the file the window reads. Its section\n"
-    "            \"Interbase\" names the database (default DATA/WAYFOLIO.GDB beside the\n"
-    "            program) and the log file, section \"Download\" the proxy and time-out.\n"
-    "            Installed, the defaults are $XDG_CONFIG_HOME/wayfolio/wayfolio.ini and\n"
-    "            $XDG_DATA_HOME/wayfolio/WAYFOLIO.GDB, created on first use.\n"
-    "  --help    show this text\n"
-    "\n"
+    "lists and shows the documents stored there.\n";
+
+const char* const kHelpEnd =
     "Logging: every line a run logs goes to the configured log file, as in the window,\n"
     "and to standard error; errors met below the start document are prefixed\n"
     "\"error: \" there and do not end the run. On a terminal, standard error also shows\n"
@@ -116,11 +105,6 @@ int Usage(const std::string& error) {
 int Fail(const std::string& error) {
     std::fprintf(stderr, "wayfolio-cli: %s\n", error.c_str());
     return kExitFailed;
-}
-
-bool IsConfigSwitch(std::string_view arg) {
-    return arg.size() >= 3 && (arg[0] == '-' || arg[0] == '/') && (arg[1] | 0x20) == 'i' &&
-           arg[2] == ':';
 }
 
 bool ParseNodeId(std::string_view text, int& id) {
@@ -302,9 +286,6 @@ int CheckPages(TDatabase& db, int nodeId) {
     return bad == 0 ? kExitOk : kExitFailed;
 }
 
-// The file "export" writes.
-std::string ExportFile;
-
 int ExportBook(TDatabase& db, int nodeId, const std::string& file) {
     if (nodeId != 0 && !HasRow(db, nodeId)) return Fail("no document " + std::to_string(nodeId));
     std::vector<TBookChapter> chapters = ReadChapters(db, BranchEntries(db, nodeId));
@@ -315,14 +296,11 @@ int ExportBook(TDatabase& db, int nodeId, const std::string& file) {
     return kExitOk;
 }
 
-// The query of "search", taken from the command line.
-std::string SearchQuery;
-
-int SearchDocuments(TDatabase& db) {
+int SearchDocuments(TDatabase& db, const std::string& query) {
     const bool terminal = isatty(STDERR_FILENO) == 1;
     TDocumentSearch search(db);
     bool progressShown = false;
-    const auto hits = search.Search(SearchQuery, 0, [&](int done, int total) {
+    const auto hits = search.Search(query, 0, [&](int done, int total) {
         if (StopSignal) return false;
         if (terminal) {
             std::fprintf(stderr, "\r\033[Kindexing documents: %d of %d", done, total);
@@ -352,7 +330,178 @@ int SearchDocuments(TDatabase& db) {
     return kExitOk;
 }
 
-int Run(const std::string& command, int nodeId) {
+std::string TakeNodeId(const std::string& word, TCliArgs& args) {
+    if (!ParseNodeId(word, args.NodeId))
+        return "\"" + word + "\" is no node id (a number of 0 or more)";
+    return {};
+}
+
+std::string TakeOneNodeId(const TCommand& self, const std::vector<std::string>& words,
+                          TCliArgs& args) {
+    if (words.size() != 1) return std::string(self.Name) + " takes one NODE_ID";
+    return TakeNodeId(words[0], args);
+}
+
+std::string TakeQuery(const TCommand& self, const std::vector<std::string>& words, TCliArgs& args) {
+    if (words.empty()) return std::string(self.Name) + " takes a QUERY";
+    for (size_t i = 0; i < words.size(); ++i) args.Query += (i > 0 ? " " : "") + words[i];
+    // Searching concerns no one node: the top level's id stands for it.
+    args.NodeId = 0;
+    return {};
+}
+
+std::string TakeNodeIdAndBook(const TCommand& self, const std::vector<std::string>& words,
+                              TCliArgs& args) {
+    if (words.size() != 2) return std::string(self.Name) + " takes NODE_ID FILE";
+    if (BookFormatOf(words[1]) == TBookFormat::bfUnknown)
+        return "\"" + words[1] + "\" ends neither in .epub nor in .pdf";
+    args.File = words[1];
+    return TakeNodeId(words[0], args);
+}
+
+const TCommand kCommands[] = {
+    {"reload", "NODE_ID",
+     "download the document, store its content and its links\n"
+     "(the window's \"Reload document\")",
+     TakeOneNodeId,
+     [](TDatabase& db, const TCliArgs& a) { return Reload(db, a.NodeId, true, 0, true); }},
+    {"reload-branch", "NODE_ID",
+     "download every document of the branch below NODE_ID,\n"
+     "depth first, each at most once; NODE_ID itself gets its\n"
+     "links refreshed, not its content\n"
+     "(\"Reload branch documents\")",
+     TakeOneNodeId,
+     [](TDatabase& db, const TCliArgs& a) { return Reload(db, a.NodeId, false, 999, true); }},
+    {"load-empty", "NODE_ID",
+     "as reload-branch, but download only documents that have\n"
+     "no content yet (\"Load branch documents (empty only)\")",
+     TakeOneNodeId,
+     [](TDatabase& db, const TCliArgs& a) { return Reload(db, a.NodeId, false, 999, false); }},
+    {"children", "NODE_ID",
+     "list the document's children in tree order, one per line:\n"
+     "id, a tab, the title (tabs and line breaks in a title\n"
+     "become blanks); 0 lists the top level",
+     TakeOneNodeId, [](TDatabase& db, const TCliArgs& a) { return ListChildren(db, a.NodeId); }},
+    {"show", "NODE_ID",
+     "write the document composed with its \"DEFAULT\" template\n"
+     "to standard output, byte for byte",
+     TakeOneNodeId, [](TDatabase& db, const TCliArgs& a) { return Show(db, a.NodeId); }},
+    {"search", "QUERY",
+     "list the stored documents that hold the words, best\n"
+     "first, one per line: id, a tab, the title, a tab, a\n"
+     "snippet of the text around the matches. All words\n"
+     "must occur; \"quoted words\" form a phrase; word* matches\n"
+     "words beginning so; accents are ignored. The index is\n"
+     "kept in $XDG_CACHE_HOME/wayfolio/ (~/.cache/wayfolio/)\n"
+     "and brought up to date with the database first",
+     TakeQuery, [](TDatabase& db, const TCliArgs& a) { return SearchDocuments(db, a.Query); }},
+    {"check", "NODE_ID",
+     "download the pages of the document and of its whole branch\n"
+     "without storing anything, and say for each whether its\n"
+     "page reader recognised the page, and what a reload would\n"
+     "store: one line each, id, verdict (recognised, NOT\n"
+     "RECOGNISED, download failed, no page reader), body bytes,\n"
+     "links, address, separated by tabs. Exit status 0 when\n"
+     "every page arrived and was recognised, 1 otherwise",
+     TakeOneNodeId, [](TDatabase& db, const TCliArgs& a) { return CheckPages(db, a.NodeId); }},
+    {"export", "NODE_ID FILE",
+     "write the document and its whole branch below it, in tree\n"
+     "order, as a book: FILE ending in .epub gives an EPUB 3\n"
+     "e-book, .pdf a PDF (printed by Qt WebEngine, which needs\n"
+     "a display or QT_QPA_PLATFORM=offscreen); 0 exports every\n"
+     "document",
+     TakeNodeIdAndBook,
+     [](TDatabase& db, const TCliArgs& a) { return ExportBook(db, a.NodeId, a.File); }},
+};
+
+const TOption kOptions[] = {
+    // The configuration reads its own switch from the command line (see
+    // LoadConfiguration); here it is only let through.
+    {{"-I:", "/I:"},
+     "FILE",
+     "the configuration file (also /I:FILE); by default wayfolio.ini\n"
+     "beside the program, the file the window reads. Its section\n"
+     "\"Interbase\" names the database (default DATA/WAYFOLIO.GDB beside the\n"
+     "program) and the log file, section \"Download\" the proxy and time-out.\n"
+     "Installed, the defaults are $XDG_CONFIG_HOME/wayfolio/wayfolio.ini and\n"
+     "$XDG_DATA_HOME/wayfolio/WAYFOLIO.GDB, created on first use.",
+     [](TCliArgs&, std::string_view) {}},
+    {{"--help", "-h"},
+     nullptr,
+     "show this text",
+     [](TCliArgs& a, std::string_view) { a.Help = true; }},
+};
+
+// An option's name with its value as the help shows it: "-I:FILE", "--help".
+std::string OptionShown(const TOption& option) {
+    std::string shown = option.Names[0];
+    if (option.Value) shown += option.Value;
+    return shown;
+}
+
+// Writes `term` at the left and `help` in a column beside it, its further lines
+// indented to that column; a term too wide for the column has its help below it.
+void AppendEntry(std::string& out, const std::string& term, const char* help, size_t column) {
+    out += "  " + term;
+    size_t at = 2 + term.size();
+    if (at + 2 > column) {
+        out += "\n";
+        at = 0;
+    }
+    out.append(column - at, ' ');
+    for (const char* c = help; *c; ++c) {
+        out += *c;
+        if (*c == '\n') out.append(column, ' ');
+    }
+    out += "\n";
+}
+
+std::string HelpText() {
+    std::string out = kHelpIntro;
+    out += "\nCommands:\n";
+    for (const TCommand& command : kCommands)
+        AppendEntry(out, std::string(command.Name) + " " + command.Arguments, command.Help, 25);
+    out += "\nOptions:\n";
+    for (const TOption& option : kOptions) AppendEntry(out, OptionShown(option), option.Help, 12);
+    out += "\n";
+    return out + kHelpEnd;
+}
+
+const TCommand* FindCommand(const std::string& name) {
+    for (const TCommand& command : kCommands)
+        if (name == command.Name) return &command;
+    return nullptr;
+}
+
+char AsciiLower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// The option `arg` is, with its attached value, or nullptr.
+const TOption* FindOption(std::string_view arg, std::string_view& value) {
+    for (const TOption& option : kOptions) {
+        for (const char* name : option.Names) {
+            if (!name) continue;
+            const std::string_view n = name;
+            if (option.Value) {
+                if (arg.size() < n.size()) continue;
+                bool same = true;
+                for (size_t i = 0; i < n.size() && same; ++i)
+                    same = AsciiLower(arg[i]) == AsciiLower(n[i]);
+                if (!same) continue;
+                value = arg.substr(n.size());
+                return &option;
+            }
+            if (arg == n) {
+                value = {};
+                return &option;
+            }
+        }
+    }
+    return nullptr;
+}
+
+int Run(const TCommand& command, const TCliArgs& args) {
     TDatabase db;
     TTransaction tr(db);
     db.SetDefaultTransaction(&tr);
@@ -381,23 +530,7 @@ int Run(const std::string& command, int nodeId) {
     signal(SIGTERM, SIG_DFL);
     db.Open();
     InstallStopSignals();
-    int rc;
-    if (command == "reload")
-        rc = Reload(db, nodeId, true, 0, true);
-    else if (command == "reload-branch")
-        rc = Reload(db, nodeId, false, 999, true);
-    else if (command == "load-empty")
-        rc = Reload(db, nodeId, false, 999, false);
-    else if (command == "children")
-        rc = ListChildren(db, nodeId);
-    else if (command == "search")
-        rc = SearchDocuments(db);
-    else if (command == "export")
-        rc = ExportBook(db, nodeId, ExportFile);
-    else if (command == "check")
-        rc = CheckPages(db, nodeId);
-    else
-        rc = Show(db, nodeId);
+    const int rc = command.Handle(db, args);
     if (StopSignal) {
         // After a stop signal, detaching from the embedded engine can spin without
         // end once a transfer has been abandoned. Everything stored is committed here;
@@ -414,47 +547,34 @@ int Run(const std::string& command, int nodeId) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    TCliArgs args;
     std::vector<std::string> words;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(kHelp, stdout);
-            return kExitOk;
+        std::string_view value;
+        if (const TOption* option = FindOption(arg, value)) {
+            option->Take(args, value);
+            if (args.Help) {
+                std::fputs(HelpText().c_str(), stdout);
+                return kExitOk;
+            }
+            continue;
         }
-        if (IsConfigSwitch(arg)) continue;
         if (arg.size() > 1 && arg[0] == '-') return Usage("unknown option " + std::string(arg));
         words.emplace_back(arg);
     }
     if (words.empty()) return Usage("no command given");
-    const std::string& command = words[0];
-    if (command != "reload" && command != "reload-branch" && command != "load-empty" &&
-        command != "children" && command != "show" && command != "export" && command != "check" &&
-        command != "search")
-        return Usage("unknown command \"" + command + "\"");
-    if (command == "search") {
-        if (words.size() < 2) return Usage("search takes a QUERY");
-        for (size_t i = 1; i < words.size(); ++i) SearchQuery += (i > 1 ? " " : "") + words[i];
-        // Searching concerns no one node: the id checked below is the top level's.
-        words.resize(2);
-        words[1] = "0";
-    }
-    if (command == "export") {
-        if (words.size() != 3) return Usage("export takes NODE_ID FILE");
-        if (BookFormatOf(words[2]) == TBookFormat::bfUnknown)
-            return Usage("\"" + words[2] + "\" ends neither in .epub nor in .pdf");
-        ExportFile = words[2];
-    } else if (words.size() != 2) {
-        return Usage(command + " takes one NODE_ID");
-    }
-    int nodeId = 0;
-    if (!ParseNodeId(words[1], nodeId))
-        return Usage("\"" + words[1] + "\" is no node id (a number of 0 or more)");
+    const TCommand* command = FindCommand(words[0]);
+    if (!command) return Usage("unknown command \"" + words[0] + "\"");
+    const std::string error =
+        command->Parse(*command, std::vector<std::string>(words.begin() + 1, words.end()), args);
+    if (!error.empty()) return Usage(error);
 
     CmdLine::SetParams(argc, argv);
     int rc = kExitFailed;
     try {
         LoadConfiguration();
-        rc = Run(command, nodeId);
+        rc = Run(*command, args);
     } catch (const EAbort&) {
         // The silent abort ends quietly in the window; here the caller needs to know.
         rc = StopFlag ? 128 + (StopSignal ? static_cast<int>(StopSignal) : SIGINT)
