@@ -42,6 +42,14 @@ struct TWalkEntry {
 
 }  // namespace
 
+TPageVerdict JudgePage(bool layoutKnown, bool bodyDelivered, int pageLinks, bool storedBody,
+                       const std::function<bool()>& storedChildren) {
+    if (!layoutKnown) return pvUnknownLayout;
+    if (!bodyDelivered && storedBody) return pvLostBody;
+    if (pageLinks == 0 && storedChildren()) return pvLostLinks;
+    return pvRecognised;
+}
+
 bool CheckBranch(TDatabase& db, int nodeId, TReloadHost& host,
                  const std::function<void(const TPageCheck&)>& report) {
     TReaders readers;
@@ -64,6 +72,7 @@ bool CheckBranch(TDatabase& db, int nodeId, TReloadHost& host,
 
         TPageCheck check;
         check.NodeId = entry.NodeId;
+        bool storedBody = false;
         {
             TQuery row(db);
             row.SetSQL(Statements::WithId(Statements::NodeRowQuery, entry.NodeId));
@@ -74,29 +83,40 @@ bool CheckBranch(TDatabase& db, int nodeId, TReloadHost& host,
             }
             check.Url = row.AsText("ORIG_URL");
             check.GuideType = row.AsText("GUIDE_TYPE");
+            storedBody = HasBody(row.AsText("BODY"));
         }
         first = false;
 
         if (TDownload* reader = readers.For(check.GuideType)) {
             bool arrived = false;
+            bool bodyDelivered = false;
+            int pageLinks = 0;
             reader->OnLog = [&host](const std::string& msg) { host.WriteLog(1, msg); };
             reader->OnContent = [&](const std::string&, const std::string& body, const std::string&,
                                     const std::string&, const std::string&, const std::string&,
                                     TDownloadHandle&) {
                 arrived = true;
                 check.BodyBytes = body.size();
+                bodyDelivered = HasBody(body);
             };
             // Links for the parent count only where a reload would store them: below
             // the document the check started from.
             reader->OnLink = [&](bool firstPass, const std::string&, const std::string&,
                                  const std::string&, int, TDownloadHandle& handle) {
+                if (firstPass) ++pageLinks;
                 if (firstPass || handle.ParentId != 0) ++check.Links;
             };
             TDownloadHandle handle(entry.NodeId, entry.ParentId, check.GuideType);
             RunDownload(*reader, check.Url, handle);
-            check.Result = !arrived             ? TPageCheck::prFailed
-                           : handle.LayoutKnown ? TPageCheck::prRecognised
-                                                : TPageCheck::prUnrecognised;
+            if (!arrived) {
+                check.Result = TPageCheck::prFailed;
+            } else {
+                check.Verdict =
+                    JudgePage(handle.LayoutKnown, bodyDelivered, pageLinks, storedBody,
+                              [&] { return HasChildren(db, entry.NodeId); });
+                check.Result = check.Verdict == pvRecognised ? TPageCheck::prRecognised
+                                                             : TPageCheck::prUnrecognised;
+            }
         } else {
             check.Result = TPageCheck::prNoReader;
         }

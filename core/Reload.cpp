@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "config/EAbort.h"
+#include "core/NodeTree.h"
+#include "core/PageCheck.h"
 #include "download/WebAddress.h"
 #include "download/wf_Download.h"
 #include "store/DbError.h"
@@ -25,6 +27,9 @@ class TReloadHandle : public TDownloadHandle {
 public:
     using TDownloadHandle::TDownloadHandle;
     bool Fetched = false;
+    // What the page gave, to be weighed against what its document holds.
+    bool BodyDelivered = false;
+    int PageLinks = 0;
     // Whether the run walks this document's children: then the pages its links lead
     // to are wanted soon, and may be fetched ahead.
     bool WalksChildren = false;
@@ -79,6 +84,20 @@ std::string FitColumn(const std::string& text, size_t bytes) {
 
 std::string FitTitle(const std::string& title) {
     return FitColumn(title, Statements::TitleBytes);
+}
+
+// The channel 3 line for a page judged not recognised, naming its address.
+std::string UnrecognisedMessage(const std::string& url, TPageVerdict verdict) {
+    std::string line = "The layout of the page \"" + SafeLogText(url) + "\" was not recognised";
+    switch (verdict) {
+        case pvLostBody:
+            return line + ": it gave an empty body where one is stored; its stored content is kept";
+        case pvLostLinks:
+            return line + ": it gave no links where its document has children; its stored links "
+                          "are kept";
+        default:
+            return line + "; its stored content is kept";
+    }
 }
 
 constexpr const char* ConnectionChangedMessage =
@@ -277,19 +296,24 @@ void TReloadEngine::ReloadDocument(TDownload& Download, const std::string& Guide
     Download.OnLog = [this](const std::string& msg) { LogMessage(msg); };
     // The content callback always notes that the page arrived, so that a failed
     // fetch can be told apart; it stores only when this document's content is wanted.
-    Download.OnContent = [this, WithContent](const std::string& title, const std::string& body,
-                                             const std::string& head, const std::string& encoding,
-                                             const std::string& url, const std::string& origId,
-                                             TDownloadHandle& handle) {
-        static_cast<TReloadHandle&>(handle).Fetched = true;
-        // A page whose layout its reader did not recognise delivers an empty body, which
-        // would replace a good one: its stored content is kept.
-        if (WithContent && handle.LayoutKnown)
+    Download.OnContent = [this, WithContent, HasBody](
+                             const std::string& title, const std::string& body,
+                             const std::string& head, const std::string& encoding,
+                             const std::string& url, const std::string& origId,
+                             TDownloadHandle& handle) {
+        auto& reloadHandle = static_cast<TReloadHandle&>(handle);
+        reloadHandle.Fetched = true;
+        reloadHandle.BodyDelivered = ::HasBody(body);
+        // A page whose reader did not recognise it delivers an empty body, which would
+        // replace a good one: its stored content is kept. So is a stored body that
+        // an empty one would replace: the reader found its outer markers, not its box.
+        if (WithContent && handle.LayoutKnown && (reloadHandle.BodyDelivered || !HasBody))
             StoreShared(host_, progress_,
                         [&] { StoreContent(title, body, head, encoding, url, origId, handle); });
     };
     Download.OnLink = [this](bool first, const std::string& title, const std::string& url,
                              const std::string& origId, int order, TDownloadHandle& handle) {
+        if (first) ++static_cast<TReloadHandle&>(handle).PageLinks;
         StoreShared(host_, progress_, [&] { StoreLink(first, title, url, origId, order, handle); });
     };
     // The host gets its turn while a page is on its way; Stop, closing the window or
@@ -307,10 +331,14 @@ void TReloadEngine::ReloadDocument(TDownload& Download, const std::string& Guide
         if (top) topDownloaded_ = true;
         RunDownload(Download, Url, handle);
         if (!handle.Fetched) ++progress_.FailedDownloads;
-        if (handle.Fetched && !handle.LayoutKnown) {
-            ++progress_.UnknownLayouts;
-            host_.WriteLog(3, "The layout of the page \"" + SafeLogText(Url) +
-                                  "\" was not recognised; its stored content is kept");
+        if (handle.Fetched && !connectionChanged_) {
+            const TPageVerdict verdict =
+                JudgePage(handle.LayoutKnown, handle.BodyDelivered, handle.PageLinks, HasBody,
+                          [&] { return HasChildren(db_, NodeId); });
+            if (verdict != pvRecognised) {
+                ++progress_.UnknownLayouts;
+                host_.WriteLog(3, UnrecognisedMessage(Url, verdict));
+            }
         }
         if (top) topFetched_ = handle.Fetched;
     }

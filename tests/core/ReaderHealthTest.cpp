@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "core/PageCheck.h"
 #include "core/Reload.h"
 #include "config/AuxProj.h"
 #include "download/wf_AlphaBeds.h"
@@ -41,6 +42,14 @@ std::string AlphaBedsContentOnly(const std::string& body) {
 }
 
 // The same site after a redesign: the text is there, the markers are not.
+// What a site's redesign most often does: the outer markers stay, the box inside
+// them gets a new name.
+std::string Renamed(std::string page, const std::string& from, const std::string& to) {
+    for (std::size_t at = page.find(from); at != std::string::npos; at = page.find(from, at))
+        page.replace(at, from.size(), to), at += to.size();
+    return page;
+}
+
 const std::string kRedesigned =
     "<html><body><main class=\"guide-v2\"><h1>Lyon</h1><p>All new text.</p>"
     "<nav><a href=\"X_viewLocation_b.html\">B</a></nav></main></body></html>";
@@ -91,6 +100,25 @@ protected:
         q.SetSQL("SELECT BODY FROM NODE WHERE NODE_ID=" + std::to_string(id));
         q.ExecQuery();
         return q.AsText("BODY");
+    }
+    void AddLink(int parent, int child, int order) {
+        TQuery q(db_);
+        q.SetSQL("INSERT INTO MASTER_DETAIL (MASTER_ID, DETAIL_ID, ORDER_) VALUES (" +
+                 std::to_string(parent) + ", " + std::to_string(child) + ", " +
+                 std::to_string(order) + ")");
+        q.ExecSQL();
+        tr_.CommitRetaining();
+    }
+    int Children(int id) {
+        TQuery q(db_);
+        q.SetSQL("SELECT COUNT(*) AS N FROM MASTER_DETAIL WHERE MASTER_ID=" + std::to_string(id));
+        q.ExecQuery();
+        return q.AsInteger("N");
+    }
+    std::vector<TPageCheck> Check(int id) {
+        std::vector<TPageCheck> checks;
+        EXPECT_TRUE(CheckBranch(db_, id, host_, [&](const TPageCheck& c) { checks.push_back(c); }));
+        return checks;
     }
     TReloadProgress Reload(int id, int depth) {
         TReloadEngine engine(db_, host_);
@@ -221,8 +249,9 @@ TEST_F(ReaderHealthTest, CheckCommandReportsEachPageAndStoresNothing) {
 
     Serve("X_viewLocation_b.html",
           SamplePages::EzTripLocationPage("B", "X_viewLocation_b.html", {}, "Text of B"));
+    // (An empty body over c's stored one would be a page not recognised.)
     Serve("X_viewLocation_c.html",
-          SamplePages::EzTripLocationPage("C", "X_viewLocation_c.html", {}, ""));
+          SamplePages::EzTripLocationPage("C", "X_viewLocation_c.html", {}, "Text of C"));
     EXPECT_EQ(run(out), 0) << out;
 
     temp_.Connect(db_, tr_);
@@ -232,6 +261,108 @@ TEST_F(ReaderHealthTest, CheckCommandReportsEachPageAndStoresNothing) {
     q.SetSQL("SELECT COUNT(*) AS N FROM NODE");
     q.ExecQuery();
     EXPECT_EQ(q.AsInteger("N"), 3);
+}
+
+// The markers are found, the content box is not: an empty body where a good one is
+// stored is a page not recognised, on both readers, whitespace counting as empty.
+TEST_F(ReaderHealthTest, EmptyBodyOverAStoredOneIsNotRecognised) {
+    AddNode(1, "EZTRIP", "X_viewLocation_a.html", "<p>Good old body</p>");
+    AddNode(2, "ALPHABEDS", "paris.html", "<p>Paris as it was</p>");
+    AddNode(3, "EZTRIP", "X_viewLocation_w.html", "<p>Kept too</p>");
+    AddNode(4, "EZTRIP", "X_viewLocation_new.html", "");
+    const std::string location =
+        SamplePages::EzTripLocationPage("A", "X_viewLocation_a.html", {}, "New text");
+    Serve("X_viewLocation_a.html", Renamed(location, "sectionSpacer", "section-body"));
+    Serve("X_viewLocation_w.html",
+          SamplePages::EzTripLocationPage("W", "X_viewLocation_w.html", {}, " \r\n\t"));
+    Serve("X_viewLocation_new.html", Renamed(location, "sectionSpacer", "section-body"));
+    Serve("paris.html", Renamed(SamplePages::AlphaBedsPage("Paris", {}, {{"lyon.html", "Lyon"}},
+                                                           "<p>Paris now</p>"),
+                                "LocationImage", "HeroImage"));
+
+    TReloadProgress p = Reload(1, 0);
+    EXPECT_EQ(p.UnknownLayouts, 1);
+    EXPECT_EQ(p.FailedDownloads, 0);
+    EXPECT_EQ(Body(1), "<p>Good old body</p>");
+    ASSERT_EQ(host_.Errors.size(), 1u);
+    EXPECT_NE(host_.Errors[0].find("The layout of the page \"" + Url("X_viewLocation_a.html") +
+                                   "\" was not recognised"),
+              std::string::npos)
+        << host_.Errors[0];
+
+    p = Reload(2, 0);
+    EXPECT_EQ(p.UnknownLayouts, 1);
+    EXPECT_EQ(Body(2), "<p>Paris as it was</p>");
+    EXPECT_EQ(Children(2), 1) << "the links the page still gives are stored";
+
+    p = Reload(3, 0);
+    EXPECT_EQ(p.UnknownLayouts, 1);
+    EXPECT_EQ(Body(3), "<p>Kept too</p>");
+
+    // Nothing stored to lose: an empty body is stored as it comes, and said nothing of.
+    host_.Errors.clear();
+    p = Reload(4, 0);
+    EXPECT_EQ(p.UnknownLayouts, 0);
+    EXPECT_TRUE(host_.Errors.empty());
+
+    // The check sees what the reload saw, and names why.
+    const std::vector<TPageCheck> checks = Check(1);
+    ASSERT_EQ(checks.size(), 1u);
+    EXPECT_EQ(checks[0].Result, TPageCheck::prUnrecognised);
+    EXPECT_EQ(checks[0].Verdict, pvLostBody);
+    EXPECT_EQ(Check(4)[0].Result, TPageCheck::prRecognised);
+}
+
+// A page that used to list its sub-pages and now gives none (its list got a new
+// look) is not recognised; a page that never had any is fine. Its stored links stay
+// and are walked, and a body it still gives is stored.
+TEST_F(ReaderHealthTest, NoLinksWhereTheDocumentHasChildrenIsNotRecognised) {
+    AddNode(1, "EZTRIP", "X_viewCities_c.html", "");
+    AddNode(2, "EZTRIP", "X_viewLocation_old.html", "old");
+    AddNode(3, "EZTRIP", "X_viewCities_d.html", "");
+    AddNode(4, "EZTRIP", "X_viewLocation_b.html", "");
+    AddLink(1, 2, 1);
+    AddLink(4, 2, 1);
+    const std::string cities = SamplePages::EzTripCitiesPage(
+        "C", {{"X_viewLocation_old.html", "Old"}, {"X_viewLocation_x.html", "X"}});
+    const std::string restyled = Renamed(cities, "'images/DGarrow.gif'", "'img/arrow.svg'");
+    Serve("X_viewCities_c.html", restyled);
+    Serve("X_viewCities_d.html", restyled);
+    Serve("X_viewLocation_old.html",
+          SamplePages::EzTripLocationPage("Old", "X_viewLocation_old.html", {}, "fresh"));
+    Serve("X_viewLocation_b.html",
+          Renamed(SamplePages::EzTripLocationPage("B", "X_viewLocation_b.html",
+                                                  {{"X_viewLocation_old.html", "Old"}}, "B text"),
+                  "guides-Spacer7", "nav-v2"));
+
+    TReloadProgress p = Reload(1, 999);
+    EXPECT_EQ(p.UnknownLayouts, 1);
+    ASSERT_EQ(host_.Errors.size(), 1u);
+    EXPECT_NE(host_.Errors[0].find("\"" + Url("X_viewCities_c.html") + "\" was not recognised"),
+              std::string::npos)
+        << host_.Errors[0];
+    EXPECT_NE(host_.Errors[0].find("no links"), std::string::npos) << host_.Errors[0];
+    EXPECT_EQ(Children(1), 1);
+    EXPECT_EQ(Body(2), "fresh") << "the stored child is still walked";
+
+    host_.Errors.clear();
+    p = Reload(3, 0);  // never had children
+    EXPECT_EQ(p.UnknownLayouts, 0);
+    EXPECT_TRUE(host_.Errors.empty());
+
+    // Content and links judged apart: the body is new and stored, the lost list told.
+    p = Reload(4, 0);
+    EXPECT_EQ(p.UnknownLayouts, 1);
+    EXPECT_EQ(Body(4), "B text");
+    EXPECT_EQ(Check(4)[0].Verdict, pvLostLinks);
+
+    // The list back in its known look: recognised again.
+    host_.Errors.clear();
+    Serve("X_viewCities_c.html", cities);
+    p = Reload(1, 0);
+    EXPECT_EQ(p.UnknownLayouts, 0);
+    EXPECT_GT(Children(1), 1);
+    EXPECT_TRUE(host_.Errors.empty());
 }
 
 }  // namespace
