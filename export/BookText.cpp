@@ -8,6 +8,8 @@
 #include <cctype>
 #include <cstring>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "download/WebAddress.h"
 #include "download/wf_Download.h"
@@ -182,6 +184,10 @@ std::string Attribute(const xmlNode* node, const char* name) {
     return out;
 }
 
+// How deep the tags of a body may nest before deeper ones are left out (their text
+// stays): well below any limit of the parser, and a bound on the writer's recursion.
+constexpr std::size_t kMaxDepth = 400;
+
 // A span count a table cell may carry: a plain positive number.
 bool IsSpan(const std::string& value) {
     return !value.empty() && value.size() <= 3 &&
@@ -221,6 +227,61 @@ bool IsPlainTable(const xmlNode* table) {
     return rows > 0;
 }
 
+// Whether a web address names a host a reader can reach: a name of letters, digits,
+// hyphens and dots (no empty label), or an IPv6 literal, and a port of digits. An
+// address like "http://" or "http://exa mple/" makes a strict reader refuse the
+// whole book, so such a link keeps its text and loses its address.
+bool HasValidHost(const std::string& url) {
+    const std::size_t scheme = url.find("://");
+    if (scheme == std::string::npos) return false;
+    const std::size_t start = scheme + 3;
+    const std::size_t end = url.find_first_of("/?#", start);
+    std::string authority = url.substr(start, end == std::string::npos ? std::string::npos
+                                                                       : end - start);
+    if (const std::size_t at = authority.rfind('@'); at != std::string::npos)
+        authority.erase(0, at + 1);
+    std::string host = authority;
+    std::string port;
+    if (!authority.empty() && authority[0] == '[') {
+        const std::size_t close = authority.find(']');
+        if (close == std::string::npos || close < 3) return false;
+        for (std::size_t i = 1; i < close; ++i)
+            if (!std::isxdigit(static_cast<unsigned char>(authority[i])) && authority[i] != ':' &&
+                authority[i] != '.')
+                return false;
+        host.clear();
+        if (close + 1 < authority.size()) {
+            if (authority[close + 1] != ':') return false;
+            port = authority.substr(close + 2);
+        }
+    } else if (const std::size_t colon = authority.find(':'); colon != std::string::npos) {
+        host = authority.substr(0, colon);
+        port = authority.substr(colon + 1);
+        if (host.empty()) return false;
+    } else if (host.empty()) {
+        return false;
+    }
+    if (port.size() > 5 ||
+        !std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return false;
+    if (!host.empty()) {
+        if (host.size() > 253 || host.front() == '.' || host.front() == '-') return false;
+        std::size_t label = 0;
+        for (std::size_t i = 0; i < host.size(); ++i) {
+            const char c = host[i];
+            if (c == '.') {
+                if (label == 0) return false;  // ".." or a leading dot; a final one is fine
+                label = 0;
+            } else if (std::isalnum(static_cast<unsigned char>(c)) || c == '-') {
+                if (++label > 63) return false;
+            } else {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 // A link's address as the book stores it: absolute, a web address, and only bytes
 // a URL may hold. Empty when the link leads nowhere a reader can go.
 std::string BookHref(std::string_view href, std::string_view baseUrl) {
@@ -239,6 +300,7 @@ std::string BookHref(std::string_view href, std::string_view baseUrl) {
     }
     if (!IsWebAddress(url)) return {};
     url = EncodeUrlBytes(url);
+    if (!HasValidHost(url)) return {};
     // What EncodeUrlBytes leaves as it is but a strict reader refuses: a "%" that
     // starts no escape, and a second "#".
     std::string out;
@@ -384,6 +446,17 @@ private:
     void Table(const xmlNode* table, bool flow) {
         if (flow && IsPlainTable(table)) {
             Open("table");
+            // A caption must come first; a second one (browsers show only the first)
+            // joins it rather than being lost.
+            bool caption = false;
+            for (const xmlNode* c = table->children; c; c = c->next) {
+                if (!Named(c, "caption")) continue;
+                if (!caption) Open("caption");
+                else out_ += ' ';
+                caption = true;
+                Children(c, false);
+            }
+            if (caption) Close("caption");
             for (const xmlNode* c = table->children; c; c = c->next) {
                 if (Named(c, "tr")) {
                     Row(c);
@@ -453,7 +526,135 @@ const xmlNode* FindBody(const xmlNode* node) {
     return nullptr;
 }
 
+// Elements that never have content, and elements a browser closes by itself when
+// another of the same name starts (so "<p>a<p>b" is two paragraphs, not one inside
+// the other).
+bool IsVoid(std::string_view name) {
+    for (std::string_view v : {"br", "img", "hr", "meta", "link", "input", "area", "base", "col",
+                               "embed", "param", "source", "track", "wbr", "basefont", "frame",
+                               "isindex", "keygen"})
+        if (name == v) return true;
+    return false;
+}
+
+bool ClosesItsLike(std::string_view name) {
+    for (std::string_view v : {"p", "li", "dt", "dd", "tr", "td", "th", "option", "thead",
+                               "tbody", "tfoot", "a"})
+        if (name == v) return true;
+    return false;
+}
+
+std::string LowerName(std::string_view html, std::size_t& i) {
+    std::string name;
+    while (i < html.size() && (std::isalnum(static_cast<unsigned char>(html[i])) ||
+                               html[i] == '-' || html[i] == ':'))
+        name += static_cast<char>(std::tolower(static_cast<unsigned char>(html[i++])));
+    return name;
+}
+
+// Where the tag starting at i (just past its name) ends: past its ">", quoted
+// attribute values skipped; html.size() when it never ends.
+std::size_t TagEnd(std::string_view html, std::size_t i, bool& selfClosing) {
+    char quote = 0;
+    selfClosing = false;
+    for (; i < html.size(); ++i) {
+        const char c = html[i];
+        if (quote) {
+            if (c == quote) quote = 0;
+        } else if (c == '"' || c == '\'') {
+            quote = c;
+        } else if (c == '>') {
+            selfClosing = i > 0 && html[i - 1] == '/';
+            return i + 1;
+        }
+    }
+    return html.size();
+}
+
 }  // namespace
+
+std::string FlattenDeepTags(std::string_view html, std::size_t maxDepth) {
+    std::string out;
+    out.reserve(html.size());
+    std::vector<std::string> open;                   // as a browser would nest them, roughly
+    std::vector<std::pair<std::string, int>> dropped;  // start tags left out, by name
+    auto droppedOf = [&](const std::string& name) -> int& {
+        for (auto& d : dropped)
+            if (d.first == name) return d.second;
+        dropped.emplace_back(name, 0);
+        return dropped.back().second;
+    };
+    std::size_t i = 0;
+    while (i < html.size()) {
+        const std::size_t lt = html.find('<', i);
+        if (lt == std::string_view::npos || lt + 1 >= html.size()) {
+            out.append(html.substr(i));
+            break;
+        }
+        out.append(html.substr(i, lt - i));
+        const char next = html[lt + 1];
+        if (html.compare(lt, 4, "<!--") == 0) {
+            const std::size_t end = html.find("-->", lt + 4);
+            const std::size_t stop = end == std::string_view::npos ? html.size() : end + 3;
+            out.append(html.substr(lt, stop - lt));
+            i = stop;
+            continue;
+        }
+        const bool closing = next == '/';
+        std::size_t n = lt + (closing ? 2 : 1);
+        if (!std::isalpha(static_cast<unsigned char>(html[n < html.size() ? n : lt]))) {
+            out += '<';  // not a tag: the parser reads it as text
+            i = lt + 1;
+            continue;
+        }
+        const std::string name = LowerName(html, n);
+        bool selfClosing = false;
+        const std::size_t end = TagEnd(html, n, selfClosing);
+        const std::string_view tag = html.substr(lt, end - lt);
+        i = end;
+        if (closing) {
+            auto it = std::find(open.rbegin(), open.rend(), name);
+            int& gone = droppedOf(name);
+            if (gone > 0 && (open.empty() || open.back() != name)) {
+                --gone;  // the end of a start tag left out
+                continue;
+            }
+            if (it != open.rend()) open.erase(std::next(it).base(), open.end());
+            out.append(tag);
+            continue;
+        }
+        if (name == "script" || name == "style" || name == "textarea" || name == "title" ||
+            name == "xmp" || name == "plaintext") {
+            // Raw text up to its end tag: no tags inside to count.
+            std::size_t close = end;
+            for (;; ++close) {
+                close = html.find("</", close);
+                if (close == std::string_view::npos) break;
+                std::size_t k = close + 2;
+                if (LowerName(html, k) == name) break;
+            }
+            const std::size_t stop = close == std::string_view::npos ? html.size() : close;
+            out.append(html.substr(lt, stop - lt));
+            i = stop;
+            continue;
+        }
+        if (IsVoid(name) || selfClosing) {
+            out.append(tag);
+            continue;
+        }
+        if (ClosesItsLike(name)) {
+            auto it = std::find(open.rbegin(), open.rend(), name);
+            if (it != open.rend()) open.erase(std::next(it).base(), open.end());
+        }
+        if (open.size() >= maxDepth) {
+            ++droppedOf(name);
+            continue;
+        }
+        open.push_back(name);
+        out.append(tag);
+    }
+    return out;
+}
 
 std::string BodyToXhtml(std::string_view utf8Html, std::string_view baseUrl) {
     std::string out;
@@ -461,11 +662,12 @@ std::string BodyToXhtml(std::string_view utf8Html, std::string_view baseUrl) {
     // The fragment goes inside a body of its own so that text at its start is body
     // text and not the content of an implied head.
     std::string page = "<html><head><meta charset=\"utf-8\"></head><body>";
-    page.append(utf8Html);
+    page += FlattenDeepTags(utf8Html, kMaxDepth);
     page += "</body></html>";
     std::unique_ptr<xmlDoc, TDocFree> doc(htmlReadMemory(
         page.data(), static_cast<int>(page.size()), nullptr, "UTF-8",
-        HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NONET));
+        HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NONET |
+            XML_PARSE_HUGE));
     if (!doc) return "<p>" + XmlEscape(std::string(utf8Html)) + "</p>";
     const xmlNode* body = FindBody(xmlDocGetRootElement(doc.get()));
     if (!body) return out;

@@ -23,5 +23,10 @@ std::string DecodeForBook(std::string_view bytes, std::string_view encoding);
 // link). Scripts, styles, forms and embedded objects are left out.
 std::string BodyToXhtml(std::string_view utf8Html, std::string_view baseUrl);
 
+// The HTML with start tags that would nest deeper than maxDepth left out, and their
+// end tags with them; text and shallower markup stay as they are. Nesting is counted
+// roughly as a browser builds it (void elements, "<p>" closing an open "<p>").
+std::string FlattenDeepTags(std::string_view html, std::size_t maxDepth);
+
 // Text escaped for XML character data and attribute values.
 std::string XmlEscape(std::string_view utf8);

@@ -179,4 +179,83 @@ TEST(BookTextTest, DecodesEveryByteAndKeepsXmlClean) {
               "<p>100% <a href=\"http://h/a%25zz#b%23c\">y</a></p>");
 }
 
+std::string Repeat(const std::string& piece, int times) {
+    std::string out;
+    for (int i = 0; i < times; ++i) out += piece;
+    return out;
+}
+
+// Pages that nest deeper than the parser would go keep all their text: the markup
+// beyond a depth is left out, not what follows it.
+TEST(BookTextTest, DeepNestingKeepsItsText) {
+    for (const char* tag : {"<b>", "<font color=red>", "<div>", "<table><tr><td>"}) {
+        const std::string xhtml = BodyToXhtml(Repeat(tag, 400) + "deep end" + "<p>after</p>", "");
+        EXPECT_NE(xhtml.find("deep end"), std::string::npos) << tag;
+        EXPECT_NE(xhtml.find("after"), std::string::npos) << tag;
+    }
+    // Far deeper, and end tags that the parser and a count of them read apart.
+    const std::string hostile = BodyToXhtml(Repeat("<div><b></div>", 100000) + "bottom", "");
+    EXPECT_NE(hostile.find("bottom"), std::string::npos);
+    EXPECT_NE(BodyToXhtml(Repeat("<span>", 200000) + "bottom", "").find("bottom"),
+              std::string::npos);
+
+    EXPECT_EQ(FlattenDeepTags("<b><i><u>x</u></i></b><br><img src=a>", 2),
+              "<b><i>x</i></b><br><img src=a>");
+    // Paragraphs and items a browser closes by themselves are not counted as nested.
+    EXPECT_EQ(FlattenDeepTags(Repeat("<p>a", 50) + "<li>b<li>c", 2), Repeat("<p>a", 50) + "<li>b<li>c");
+    EXPECT_EQ(FlattenDeepTags("<div title='a>b'><script>if (a<b) x('<i>')</script></div>", 1),
+              "<div title='a>b'><script>if (a<b) x('<i>')</script></div>");
+}
+
+// A link a strict reader would refuse loses its address and keeps its text; captions
+// stay with their tables.
+TEST(BookTextTest, MalformedLinksBecomeTextAndCaptionsStay) {
+    for (const char* href : {"http://", "http:///path", "http://exa mple.com/", "http://a..b/",
+                             "http://host:80x/", "http://[zz]/", "http://-a.test/", "https://:8/",
+                             "http://h\xC3\xA9.test/"}) {
+        EXPECT_EQ(BodyToXhtml(std::string("<a href=\"") + href + "\">text</a>", ""), "text")
+            << href;
+    }
+    EXPECT_EQ(BodyToXhtml("<a href=\"http://h.test:8080/x\">a</a><a href=\"http://[::1]/\">b</a>"
+                          "<a href=\"HTTP://user@h.test./\">c</a>",
+                          ""),
+              "<a href=\"http://h.test:8080/x\">a</a><a href=\"http://[::1]/\">b</a>"
+              "<a href=\"HTTP://user@h.test./\">c</a>");
+    EXPECT_EQ(BodyToXhtml("<table><tr><td>1</td></tr><caption>Prices <b>2026</b></caption>"
+                          "<caption>and more</caption></table>",
+                          ""),
+              "<table><caption>Prices <b>2026</b> and more</caption><tr><td>1</td></tr></table>");
+    EXPECT_NE(BodyToXhtml("<table><caption>Layout</caption><tr><td><div>x</div></td></tr>"
+                          "<p>stray</p></table>",
+                          "")
+                  .find("Layout"),
+              std::string::npos);
+}
+
+// A branch of 2,000 documents with what real pages hold and worse: unclosed and
+// deeply nested tags, control bytes, links a reader refuses, every character set.
+TEST_F(ExportTest, HostileBranchPassesEpubCheck) {
+    const char* bodies[] = {
+        "<p>Unclosed <b>bold <i>italic <table><tr><td>cell",
+        "ctl \x01\x02\x0B\x1F end <a href=\"http://\">empty host</a>",
+        "<a href=\"http://exa mple.com/\">blank</a> <a href=\"ht tp://x\">scheme</a>"
+        " <a href=\"http://a..b/\">dots</a> <img src=\"http://\">",
+        "<table><caption>Cap</caption><tr><td>1</td></tr></table>",
+        "\xFF\xFE bytes \x80\x81 <div id=a id=a><p id=\"1x\">x</div>",
+    };
+    const std::string deep = Repeat("<b>", 400) + Repeat("<font>", 400) + "deep end";
+    AddNode(1, "Top \x01 <guide>", deep, "utf-8");
+    Link(0, 1, 1);
+    for (int id = 2; id <= 2000; ++id) {
+        AddNode(id, id % 7 ? "Doc " + std::to_string(id) : "", bodies[id % 5],
+                id % 3 ? "utf-8" : "koi8-r", id % 11 ? "http://site.test/a/page.html" : "");
+        Link(id < 40 ? 1 : id / 20, id, id);
+    }
+    const std::string path = File("hostile.epub");
+    WriteEpub(path, ReadChapters(db_, BranchEntries(db_, 1)));
+    const TRun check = EpubCheck(path);
+    EXPECT_EQ(check.Status, 0) << check.Output.substr(0, 4000);
+    EXPECT_NE(Member(path, "OEBPS/c0001.xhtml").find("deep end"), std::string::npos);
+}
+
 }  // namespace
