@@ -1,5 +1,6 @@
 #include "search/DocumentSearch.h"
 
+#include <cctype>
 #include <chrono>
 #include <set>
 
@@ -71,25 +72,75 @@ std::string SearchableText(const std::string& body, const std::string& encoding)
     return HtmlToText(DecodeToUtf8(body, encoding));
 }
 
-TDocumentSearch::TDocumentSearch(TDatabase& db, std::string indexPath)
-    : db_(db), indexPath_(std::move(indexPath)) {}
+namespace {
+
+bool IsUtf8Label(const std::string& label) {
+    std::string name;
+    for (char c : label)
+        if (c != ' ' && c != '"' && c != '\'') name += static_cast<char>(std::tolower(c));
+    return name == "utf-8" || name == "utf8";
+}
+
+bool IsAscii(const std::string& s) {
+    for (unsigned char c : s)
+        if (c >= 0x80) return false;
+    return true;
+}
+
+}  // namespace
+
+std::string SearchableTitle(const std::string& title, const std::string& parentEncoding,
+                            const std::string& encoding) {
+    // Well-formed UTF-8 is exactly what decoding as UTF-8 leaves unchanged.
+    const bool utf8 = DecodeToUtf8(title, "utf-8") == title;
+    std::string from = parentEncoding;
+    if (parentEncoding.empty()) {
+        // A top-level document's title was typed into the database, most likely as UTF-8.
+        from = utf8 ? std::string("utf-8") : encoding;
+    } else if (IsUtf8Label(parentEncoding) && !utf8) {
+        // Not the text of a UTF-8 link: a title the page itself delivered.
+        from = encoding;
+    } else if (!IsUtf8Label(parentEncoding) && utf8 && !IsAscii(title) && IsUtf8Label(encoding)) {
+        // Non-ASCII bytes that form UTF-8 are next to never a single-byte set's text:
+        // the title came with the UTF-8 page itself.
+        from = "utf-8";
+    }
+    std::string text = DecodeToUtf8(title, from);
+    // Link texts may hold entities and inline markup ("Caf&eacute;", "<b>Bern</b>").
+    if (text.find_first_of("&<") != std::string::npos) text = HtmlToText(text);
+    return text;
+}
+
+TDocumentSearch::TDocumentSearch(TDatabase& db, std::string indexPath, int busyMilliseconds)
+    : db_(db), indexPath_(std::move(indexPath)), busyMilliseconds_(busyMilliseconds) {}
 
 TDocumentSearch::~TDocumentSearch() = default;
 
 TSearchIndex& TDocumentSearch::Index() {
     if (indexPath_.empty()) indexPath_ = IndexPathFor(db_.DatabaseName);
-    if (!index_) index_ = std::make_unique<TSearchIndex>(indexPath_);
+    if (!index_) index_ = std::make_unique<TSearchIndex>(indexPath_, busyMilliseconds_);
     return *index_;
 }
 
 TCatchUp TDocumentSearch::CatchUp(const TProgress& progress) {
     try {
-        return DoCatchUp(progress);
-    } catch (const ESearchIndex&) {
-        // Damaged under our feet, or unreadable: start again from nothing, once.
-        index_.reset();
-        TSearchIndex::RemoveFiles(indexPath_);
-        return DoCatchUp(progress);
+        try {
+            return DoCatchUp(progress);
+        } catch (const ESearchIndex& e) {
+            if (e.Cause() != ESearchIndex::TCause::Damaged) throw;
+            // Damaged under our feet, or unreadable: start again from nothing, once.
+            index_.reset();
+            TSearchIndex::RemoveFiles(indexPath_);
+            return DoCatchUp(progress);
+        }
+    } catch (const ESearchIndex& e) {
+        // Another program is bringing the same index up to date: what it has written
+        // so far is read as it stands, and this one catches up next time.
+        if (e.Cause() != ESearchIndex::TCause::Busy || !index_) throw;
+        TCatchUp busy;
+        busy.Complete = false;
+        busy.Busy = true;
+        return busy;
     }
 }
 
@@ -146,7 +197,7 @@ TCatchUp TDocumentSearch::DoCatchUp(const TProgress& progress) {
     TIndexWriter writer(index);
     auto store = [&](TQuery& q) {
         const std::string encoding = q.AsText(3);
-        writer.Put(q.AsInteger(0), q.AsText(4), DecodeToUtf8(q.AsText(1), encoding),
+        writer.Put(q.AsInteger(0), q.AsText(4), SearchableTitle(q.AsText(1), q.AsText(5), encoding),
                    SearchableText(q.AsText(2), encoding));
         ++result.Indexed;
         ++done;
@@ -186,10 +237,13 @@ TCatchUp TDocumentSearch::DoCatchUp(const TProgress& progress) {
 
 std::vector<TSearchHit> TDocumentSearch::Search(const std::string& query, int limit,
                                                 const TProgress& progress) {
+    // A refused query is told before any work is done.
+    MatchExpression(query);
     CatchUp(progress);
     try {
         return Index().Search(query, limit);
-    } catch (const ESearchIndex&) {
+    } catch (const ESearchIndex& e) {
+        if (e.Cause() != ESearchIndex::TCause::Damaged) throw;
         index_.reset();
         TSearchIndex::RemoveFiles(indexPath_);
         CatchUp(progress);
@@ -199,4 +253,8 @@ std::vector<TSearchHit> TDocumentSearch::Search(const std::string& query, int li
 
 std::vector<TSearchHit> TDocumentSearch::SearchIndexOnly(const std::string& query, int limit) {
     return Index().Search(query, limit);
+}
+
+int TDocumentSearch::Count(const std::string& query) {
+    return Index().Count(query);
 }

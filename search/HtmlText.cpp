@@ -23,10 +23,21 @@ bool IsSkipped(const char* name) {
 // Elements that sit inside a word's flow ("Caf<b>é</b>" is one word).
 bool IsInline(const char* name) {
     static const std::unordered_set<std::string_view> names = {
-        "a",    "abbr", "b",   "big",  "cite",  "code", "em",     "font",   "i",   "kbd",
-        "mark", "q",    "s",   "samp", "small", "span", "strike", "strong", "sub", "sup",
-        "tt",   "u",    "var", "nobr", "bdi",   "bdo",  "time",   "data"};
+        "a",     "abbr", "b",   "big",  "cite",  "code", "em",     "font",   "i",   "kbd",
+        "mark",  "q",    "s",   "samp", "small", "span", "strike", "strong", "sub", "sup",
+        "tt",    "u",    "var", "nobr", "bdi",   "bdo",  "time",   "data",   "ins", "del",
+        "label", "wbr",  "dfn", "ruby", "rb",    "rp",   "rt"};
     return names.count(name) > 0;
+}
+
+// Length of the invisible in-word mark at s (U+00AD, U+200B, U+2060), 0 if none.
+int InvisibleAt(const char* s, const char* end) {
+    const auto* u = reinterpret_cast<const unsigned char*>(s);
+    if (u[0] == 0xC2 && s + 1 < end && u[1] == 0xAD) return 2;
+    if (u[0] == 0xE2 && s + 2 < end &&
+        ((u[1] == 0x80 && u[2] == 0x8B) || (u[1] == 0x81 && u[2] == 0xA0)))
+        return 3;
+    return 0;
 }
 
 class TTextCollector {
@@ -59,6 +70,15 @@ public:
                                   ? 2
                                   : 0;
             if (!blank) {
+                // Break opportunities inside a word (soft hyphen, zero-width space, word
+                // joiner) are dropped, so that "Sehens&shy;würdigkeit" is one word.
+                const int invisible = InvisibleAt(s, end);
+                if (invisible) {
+                    Append(word, s);
+                    s += invisible;
+                    word = s;
+                    continue;
+                }
                 ++s;
                 continue;
             }

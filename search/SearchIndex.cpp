@@ -1,19 +1,24 @@
 #include "search/SearchIndex.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
+
+#include "search/Snippet.h"
 
 namespace {
 
 // Raised whenever the tables, the tokenizer or the decoding of the stored text change:
 // an index of another version is built again from the database.
-constexpr int kIndexVersion = 2;
+constexpr int kIndexVersion = 3;
 
 struct TStmtFree {
     void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
@@ -23,13 +28,27 @@ using TStmt = std::unique_ptr<sqlite3_stmt, TStmtFree>;
 const char* const kSchema =
     "CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value TEXT NOT NULL);"
     "CREATE TABLE IF NOT EXISTS docs(id INTEGER PRIMARY KEY, stamp TEXT NOT NULL);"
-    // Accents are ignored both ways: "cafe" finds "Café" and "café" finds "Cafe".
+    // Accents are ignored both ways ("cafe" finds "Café" and "café" finds "Cafe"),
+    // and English word forms are one word ("market" finds "markets", "cafe" finds
+    // "Cafés"): the Porter stemmer over the Unicode tokenizer, both SQLite's own.
     "CREATE VIRTUAL TABLE IF NOT EXISTS fts USING fts5(title, body, "
-    "tokenize = 'unicode61 remove_diacritics 2');";
+    "tokenize = 'porter unicode61 remove_diacritics 2');";
 
+// What an index of another version may hold; the virtual table takes its own tables.
+const char* const kDropAll =
+    "DROP TABLE IF EXISTS fts; DROP TABLE IF EXISTS docs;"
+    "DROP TABLE IF EXISTS meta;";
+
+// The folders above the index file; ESearchIndex (Unwritable) naming the first one
+// that cannot be made, so that a read-only cache folder is reported as what it is.
 void MakeFolders(const std::string& path) {
-    for (size_t pos = path.find('/', 1); pos != std::string::npos; pos = path.find('/', pos + 1))
-        mkdir(path.substr(0, pos).c_str(), 0700);
+    for (size_t pos = path.find('/', 1); pos != std::string::npos; pos = path.find('/', pos + 1)) {
+        const std::string folder = path.substr(0, pos);
+        if (mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST) continue;
+        throw ESearchIndex(
+            "cannot make the search index folder " + folder + ": " + std::strerror(errno),
+            ESearchIndex::TCause::Unwritable);
+    }
 }
 
 uint64_t Fnv1a(const std::string& s) {
@@ -41,24 +60,26 @@ uint64_t Fnv1a(const std::string& s) {
     return h;
 }
 
-bool IsWordChar(unsigned char c) {
-    return c >= 0x80 || std::isalnum(c);
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string(".") : path.substr(0, slash ? slash : 1);
 }
 
-// One token of the FTS5 query: a string in double quotes, quotes doubled inside.
-std::string Quoted(const std::string& words) {
-    std::string out = "\"";
-    for (char c : words) {
-        if (c == '"') out += '"';
-        out += c;
+// Which recovery an SQLite failure calls for (see ESearchIndex).
+ESearchIndex::TCause CauseOf(int code) {
+    switch (code & 0xFF) {
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+            return ESearchIndex::TCause::Busy;
+        case SQLITE_READONLY:
+        case SQLITE_CANTOPEN:
+        case SQLITE_PERM:
+        case SQLITE_AUTH:
+        case SQLITE_FULL:
+            return ESearchIndex::TCause::Unwritable;
+        default:
+            return ESearchIndex::TCause::Damaged;
     }
-    return out + "\"";
-}
-
-bool HasWord(const std::string& s) {
-    for (unsigned char c : s)
-        if (IsWordChar(c)) return true;
-    return false;
 }
 
 }  // namespace
@@ -78,48 +99,14 @@ std::string IndexPathFor(const std::string& databaseName) {
     return folder + name;
 }
 
-std::string MatchExpression(const std::string& userText) {
-    std::string expr;
-    auto add = [&expr](const std::string& term) {
-        if (!expr.empty()) expr += ' ';
-        expr += term;
-    };
-    size_t i = 0;
-    const size_t n = userText.size();
-    while (i < n) {
-        const unsigned char c = static_cast<unsigned char>(userText[i]);
-        if (std::isspace(c)) {
-            ++i;
-        } else if (c == '"') {
-            // A phrase runs to the next quote, or to the end when it is not closed.
-            const size_t end = userText.find('"', i + 1);
-            const std::string phrase =
-                userText.substr(i + 1, (end == std::string::npos ? n : end) - i - 1);
-            if (HasWord(phrase)) add(Quoted(phrase));
-            i = end == std::string::npos ? n : end + 1;
-        } else {
-            size_t end = i;
-            while (end < n && !std::isspace(static_cast<unsigned char>(userText[end])) &&
-                   userText[end] != '"')
-                ++end;
-            std::string word = userText.substr(i, end - i);
-            i = end;
-            bool prefix = false;
-            while (!word.empty() && word.back() == '*') {
-                word.pop_back();
-                prefix = true;
-            }
-            if (HasWord(word)) add(Quoted(word) + (prefix ? "*" : ""));
-        }
-    }
-    return expr;
-}
-
-TSearchIndex::TSearchIndex(std::string path) : path_(std::move(path)) {
+TSearchIndex::TSearchIndex(std::string path, int busyMilliseconds)
+    : path_(std::move(path)), busyMilliseconds_(busyMilliseconds) {
     try {
         Open(false);
-    } catch (const ESearchIndex&) {
-        // Not an index we can read (damaged, or some other file): start afresh.
+    } catch (const ESearchIndex& e) {
+        // Not an index we can read (damaged, or some other file): start afresh. A file
+        // busy with another program's work, or one we may not write, is left alone.
+        if (e.Cause() != ESearchIndex::TCause::Damaged) throw;
         Open(true);
     }
 }
@@ -140,8 +127,28 @@ void TSearchIndex::CloseHandle() {
 }
 
 void TSearchIndex::Fail(const std::string& what) {
-    throw ESearchIndex("search index " + path_ + ": " + what + ": " +
-                       (db_ ? sqlite3_errmsg(db_) : "cannot open"));
+    const int code = db_ ? sqlite3_extended_errcode(db_) : SQLITE_CANTOPEN;
+    const ESearchIndex::TCause cause = CauseOf(code);
+    std::string message =
+        "search index " + path_ + ": " + what + ": " + (db_ ? sqlite3_errmsg(db_) : "cannot open");
+    if (cause == ESearchIndex::TCause::Unwritable) {
+        // SQLite's own words ("unable to open database file") do not say why.
+        const std::string folder = FolderOf(path_);
+        if (access(folder.c_str(), W_OK) != 0) {
+            message = "cannot write the search index in " + folder + ": " + std::strerror(errno);
+        } else {
+            // The system's own answer for the file (a read-only file system, say).
+            const int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+            if (fd < 0)
+                message = "cannot write the search index " + path_ + ": " + std::strerror(errno);
+            else
+                ::close(fd);
+        }
+    } else if (cause == ESearchIndex::TCause::Busy) {
+        message =
+            "the search index " + path_ + " is being changed by another program (" + what + ")";
+    }
+    throw ESearchIndex(message, cause);
 }
 
 void TSearchIndex::Open(bool fresh) {
@@ -151,32 +158,49 @@ void TSearchIndex::Open(bool fresh) {
     if (sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
         SQLITE_OK)
         Fail("open");
-    sqlite3_busy_timeout(db_, 5000);
+    sqlite3_busy_timeout(db_, busyMilliseconds_);
     // A cache: losing it costs a rebuild, so the disk is not waited for.
     Exec("PRAGMA synchronous=OFF");
+    // Readers go on while another program writes (two programs may share one index).
     Exec("PRAGMA journal_mode=WAL");
+    if (RegisterSnippetFunction(db_) != SQLITE_OK) Fail("set up");
     TStmt version(Prepare("PRAGMA user_version"));
     if (sqlite3_step(version.get()) != SQLITE_ROW) Fail("read version");
     const int found = sqlite3_column_int(version.get(), 0);
     version.reset();
-    if (found != 0 && found != kIndexVersion) {
-        if (fresh) Fail("version");
-        Open(true);
-        return;
-    }
-    Exec(kSchema);
-    Exec(("PRAGMA user_version=" + std::to_string(kIndexVersion)).c_str());
+    if (found != kIndexVersion) SetUp(found);
     // Reading the tables now finds a damaged file here rather than at the first search.
     TStmt probe(Prepare("SELECT count(*) FROM docs"));
     if (sqlite3_step(probe.get()) != SQLITE_ROW) Fail("read");
 }
 
+// Creates the tables of a new file, or replaces another version's. In one write
+// transaction, and looked at again inside it: another program may have set the file
+// up since the version was read, and its work is then kept.
+void TSearchIndex::SetUp(int found) {
+    Exec("BEGIN IMMEDIATE");
+    try {
+        TStmt version(Prepare("PRAGMA user_version"));
+        if (sqlite3_step(version.get()) != SQLITE_ROW) Fail("read version");
+        found = sqlite3_column_int(version.get(), 0);
+        version.reset();
+        if (found != kIndexVersion) {
+            if (found != 0) Exec(kDropAll);
+            Exec(kSchema);
+            Exec(("PRAGMA user_version=" + std::to_string(kIndexVersion)).c_str());
+        }
+        Exec("COMMIT");
+    } catch (...) {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
+
 void TSearchIndex::Exec(const char* sql) {
     char* error = nullptr;
     if (sqlite3_exec(db_, sql, nullptr, nullptr, &error) != SQLITE_OK) {
-        const std::string message = error ? error : "error";
         sqlite3_free(error);
-        throw ESearchIndex("search index " + path_ + ": " + message);
+        Fail("run");
     }
 }
 
@@ -258,7 +282,7 @@ std::vector<TSearchHit> TSearchIndex::Search(const std::string& userText, int li
     // Ordered by FTS5's own rank, so that only the rows returned get their snippet
     // (ordered by an expression, every match would get one before the sort).
     TStmt q(
-        Prepare("SELECT rowid, title, snippet(fts, 1, char(2), char(3), '...', 16) FROM fts "
+        Prepare("SELECT rowid, title, wf_snippet(fts, 1, 16) FROM fts "
                 "WHERE fts MATCH ? AND rank MATCH 'bm25(10.0, 1.0)' ORDER BY rank LIMIT ?"));
     sqlite3_bind_text(q.get(), 1, expr.data(), static_cast<int>(expr.size()), SQLITE_STATIC);
     sqlite3_bind_int(q.get(), 2, limit > 0 ? limit : -1);
@@ -273,4 +297,13 @@ std::vector<TSearchHit> TSearchIndex::Search(const std::string& userText, int li
     }
     if (rc != SQLITE_DONE) Fail("search");
     return hits;
+}
+
+int TSearchIndex::Count(const std::string& userText) {
+    const std::string expr = MatchExpression(userText);
+    if (expr.empty()) return 0;
+    TStmt q(Prepare("SELECT count(*) FROM fts WHERE fts MATCH ?"));
+    sqlite3_bind_text(q.get(), 1, expr.data(), static_cast<int>(expr.size()), SQLITE_STATIC);
+    if (sqlite3_step(q.get()) != SQLITE_ROW) Fail("search");
+    return sqlite3_column_int(q.get(), 0);
 }

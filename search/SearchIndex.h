@@ -8,14 +8,24 @@
 #include <string>
 #include <vector>
 
+#include "search/SearchQuery.h"
+
 struct sqlite3;
 struct sqlite3_stmt;
 
-// Any failure of the index file (damaged, unwritable, locked too long). Callers
-// rebuild the index or go on without it; it never stops the program.
+// Any failure of the index file. Callers rebuild the index or go on without it; it
+// never stops the program. Cause() says which recovery fits: only a damaged file is
+// deleted and built again; one another program is writing is read as it stands (or
+// waited for); an unwritable one is reported, since building it again cannot help.
 class ESearchIndex : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    enum class TCause { Damaged, Busy, Unwritable };
+    explicit ESearchIndex(const std::string& what, TCause cause = TCause::Damaged)
+        : std::runtime_error(what), cause_(cause) {}
+    TCause Cause() const { return cause_; }
+
+private:
+    TCause cause_;
 };
 
 // Snippets mark each match between these two characters (they never occur in the
@@ -33,17 +43,17 @@ struct TSearchHit {
 // and a file name made from a hash of the database's name, one index per database.
 std::string IndexPathFor(const std::string& databaseName);
 
-// The user's words as an FTS5 query: words are ANDed, "quoted words" form a phrase,
-// a word ending in * matches as a prefix. Everything else is taken literally, so no
-// input is a syntax error. Empty when the text holds no word.
-std::string MatchExpression(const std::string& userText);
-
 class TSearchIndex {
 public:
-    // Opens the file, creating it when missing. A file of another format version, or
-    // one that is not a readable index, is deleted and created anew (Empty() then
-    // says so). ESearchIndex when no index can be made at the path.
-    explicit TSearchIndex(std::string path);
+    // Opens the file, creating it and its folders when missing. A file that is not a
+    // readable index is deleted and created anew; one of another format version is
+    // emptied and set up anew in one transaction, so that another program reading it
+    // meanwhile sees either index whole. ESearchIndex when no index can be made at the
+    // path (Unwritable: the message names the folder or file and the reason; Busy:
+    // another program held the file longer than busyMilliseconds).
+    explicit TSearchIndex(std::string path, int busyMilliseconds = kBusyWait);
+    // How long a change waits for another program's change to the same index.
+    static constexpr int kBusyWait = 5000;
     ~TSearchIndex();
     TSearchIndex(const TSearchIndex&) = delete;
     TSearchIndex& operator=(const TSearchIndex&) = delete;
@@ -70,11 +80,17 @@ public:
     void Clear();
 
     // The best matches first (bm25, a title match weighing more than one in the text),
-    // at most limit of them (0: all).
+    // at most limit of them (0: all). The query language is MatchExpression's
+    // (SearchQuery.h); ESearchQuery for a query it refuses. The snippet's cost is at
+    // most linear in the document (Snippet.h), however often the words occur in it.
     std::vector<TSearchHit> Search(const std::string& userText, int limit);
+    // How many documents match, all of them (Search may return fewer). Reads only the
+    // index's word lists, no document text. ESearchQuery as Search.
+    int Count(const std::string& userText);
 
 private:
     void Open(bool fresh);
+    void SetUp(int found);
     void CloseHandle();
     void Exec(const char* sql);
     sqlite3_stmt* Prepare(const char* sql);
@@ -83,4 +99,5 @@ private:
     std::string path_;
     sqlite3* db_ = nullptr;
     bool inBatch_ = false;
+    int busyMilliseconds_;
 };

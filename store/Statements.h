@@ -67,12 +67,19 @@ inline constexpr std::string_view DeleteNode = "DELETE FROM NODE N WHERE N.NODE_
 // its fractions of a second, so that two updates within one second differ.
 inline constexpr std::string_view NodeStampsQuery =
     "SELECT NODE_ID,CAST(STAMP_UPDATED AS VARCHAR(30)) AS STAMP FROM NODE\r\n";
+// A title is the text of the link that led to the document, so it is in the character
+// set of the page that link was on: PARENT_ENCODING is that page's (the parent of the
+// lowest id, which the title most likely came from; empty for a top-level document).
 inline constexpr std::string_view SearchNodesQuery =
-    "SELECT NODE_ID,TITLE,BODY,ENCODING,CAST(STAMP_UPDATED AS VARCHAR(30)) AS STAMP "
-    "FROM NODE\r\n";
+    "SELECT N.NODE_ID,N.TITLE,N.BODY,N.ENCODING,CAST(N.STAMP_UPDATED AS VARCHAR(30)) AS STAMP,"
+    "(SELECT FIRST 1 P.ENCODING FROM MASTER_DETAIL MD JOIN NODE P ON P.NODE_ID=MD.MASTER_ID "
+    "WHERE MD.DETAIL_ID=N.NODE_ID ORDER BY MD.MASTER_ID) AS PARENT_ENCODING "
+    "FROM NODE N\r\n";
 inline constexpr std::string_view SearchNodeQuery =
-    "SELECT NODE_ID,TITLE,BODY,ENCODING,CAST(STAMP_UPDATED AS VARCHAR(30)) AS STAMP "
-    "FROM NODE WHERE NODE_ID=:NodeId\r\n";
+    "SELECT N.NODE_ID,N.TITLE,N.BODY,N.ENCODING,CAST(N.STAMP_UPDATED AS VARCHAR(30)) AS STAMP,"
+    "(SELECT FIRST 1 P.ENCODING FROM MASTER_DETAIL MD JOIN NODE P ON P.NODE_ID=MD.MASTER_ID "
+    "WHERE MD.DETAIL_ID=N.NODE_ID ORDER BY MD.MASTER_ID) AS PARENT_ENCODING "
+    "FROM NODE N WHERE N.NODE_ID=:NodeId\r\n";
 // A summary that changes whenever a document is added, deleted or updated: the search
 // index looks at every document's stamp only when it differs from the last one seen.
 inline constexpr std::string_view NodeFingerprintQuery =

@@ -58,6 +58,17 @@ protected:
         tr.CommitRetaining();
     }
 
+    // Records that parent's page links to child (the title came from that link).
+    void Link(int parent, int child) {
+        TQuery q(db_);
+        q.SetSQL(std::string(Statements::InsertLink));
+        q.SetParam("MId", parent);
+        q.SetParam("DId", child);
+        q.SetParam("Order", 1);
+        q.ExecSQL();
+        tr_.CommitRetaining();
+    }
+
     std::vector<int> Ids(TDocumentSearch& search, const std::string& query) {
         std::vector<int> ids;
         for (const TSearchHit& hit : search.Search(query)) ids.push_back(hit.NodeId);
@@ -92,7 +103,8 @@ TEST_F(SearchTest, AccentsPhrasesPrefixesAndRanking) {
     EXPECT_THAT(Ids(search, "central cafe"), UnorderedElementsAre(cafe, plain));
     // Prefixes.
     EXPECT_THAT(Ids(search, "guid*"), ElementsAre(guide));
-    EXPECT_THAT(Ids(search, "guid"), IsEmpty());
+    EXPECT_THAT(Ids(search, "guideboo*"), ElementsAre(guide));
+    EXPECT_THAT(Ids(search, "guideboo"), IsEmpty());
     // A word in the title ranks above the same word in the text.
     EXPECT_THAT(Ids(search, "breakfast"), ElementsAre(titled, cafe));
 
@@ -108,7 +120,7 @@ TEST_F(SearchTest, AccentsPhrasesPrefixesAndRanking) {
 }
 
 TEST_F(SearchTest, FollowsChangesMadeThroughAnotherConnection) {
-    const int changed = AddDocument("Lakes", "<p>Boats on the lake.</p>");
+    const int changed = AddDocument("Waters", "<p>Boats on the lake.</p>");
     const int deleted = AddDocument("Castles", "<p>A castle on the hill.</p>");
     const int kept = AddDocument("Mountains", "<p>Peaks and a lake.</p>");
     TDocumentSearch search(db_, indexPath_);
@@ -118,7 +130,7 @@ TEST_F(SearchTest, FollowsChangesMadeThroughAnotherConnection) {
     TDatabase other;
     TTransaction otherTr(other);
     temp_.Connect(other, otherTr);
-    UpdateContent(other, otherTr, changed, "Lakes", "<p>Gondolas on the lagoon.</p>", "utf-8");
+    UpdateContent(other, otherTr, changed, "Waters", "<p>Gondolas on the lagoon.</p>", "utf-8");
     {
         TQuery q(other);
         q.SetSQL(Statements::WithId(Statements::DeleteNode, deleted));
@@ -207,6 +219,135 @@ TEST_F(SearchTest, AnIndexOfAnotherVersionIsBuiltAgain) {
     }
     TDocumentSearch search(db_, indexPath_);
     EXPECT_THAT(Ids(search, "forest"), ElementsAre(id));
+}
+
+TEST_F(SearchTest, WordFormsAndTheQueryLanguage) {
+    const int cafes = AddDocument("Caf\xc3\xa9s of the old town",
+                                  "<p>Markets on Sundays; the tourist office.</p>");
+    const int harbour =
+        AddDocument("Harbour", "<p>A market hall and a cafe, no tourist crowds.</p>");
+    const int museums = AddDocument("Museums", "<p>Old paintings, or so they say.</p>");
+    TDocumentSearch search(db_, indexPath_);
+
+    // Word forms: plural and accented forms are the same word.
+    EXPECT_THAT(Ids(search, "cafe"), ElementsAre(cafes, harbour));
+    EXPECT_THAT(Ids(search, "market"), UnorderedElementsAre(cafes, harbour));
+    EXPECT_THAT(Ids(search, "markets"), UnorderedElementsAre(cafes, harbour));
+    EXPECT_THAT(Ids(search, "painting"), ElementsAre(museums));
+    // The operators.
+    EXPECT_THAT(Ids(search, "title:cafe"), ElementsAre(cafes));
+    EXPECT_THAT(Ids(search, "market -sundays"), ElementsAre(harbour));
+    EXPECT_THAT(Ids(search, "NOT sundays market"), ElementsAre(harbour));
+    EXPECT_THAT(Ids(search, "museum OR harbour"), UnorderedElementsAre(harbour, museums));
+    EXPECT_THAT(Ids(search, "old OR crowds -paintings"), UnorderedElementsAre(cafes, harbour));
+    // Lower-case "or" is a word, not an operator.
+    EXPECT_THAT(Ids(search, "old or"), ElementsAre(museums));
+    // Refused with a message, nothing searched.
+    EXPECT_THROW(search.Search("-market"), ESearchQuery);
+
+    // The count covers every match, also beyond a limit.
+    EXPECT_EQ(search.Search("market", 1).size(), 1u);
+    EXPECT_EQ(search.Count("market"), 2);
+    EXPECT_EQ(search.Count("market -sundays"), 1);
+    EXPECT_EQ(search.Count(""), 0);
+}
+
+TEST_F(SearchTest, TitlesAreIndexedAsTheLinkThatGaveThemReads) {
+    const int utf8Parent = AddDocument("Switzerland", "<p>Cities.</p>", "utf-8");
+    const int latinParent = AddDocument("Suisse", "<p>Villes.</p>", "iso-8859-1");
+    // The link text came from a UTF-8 page; the document's own page is Latin-1.
+    const int zurich = AddDocument("Z\xc3\xbcrich", "<p>Lake.</p>", "iso-8859-1");
+    // Entities and markup in a link text.
+    const int cafe = AddDocument("Caf&eacute; <b>Bern</b>", "<p>Coffee.</p>", "utf-8");
+    // A Latin-1 link text to a page in another single-byte set.
+    const int geneve = AddDocument("Gen\xe8ve", "<p>Lac.</p>", "windows-1251");
+    Link(utf8Parent, zurich);
+    Link(utf8Parent, cafe);
+    Link(latinParent, geneve);
+    TDocumentSearch search(db_, indexPath_);
+
+    auto title = [&](const std::string& query) {
+        const auto hits = search.Search(query);
+        return hits.size() == 1 ? hits[0].Title : "(" + std::to_string(hits.size()) + " hits)";
+    };
+    EXPECT_EQ(title("zurich"), "Z\xc3\xbcrich");
+    EXPECT_EQ(title("caf\xc3\xa9"), "Caf\xc3\xa9 Bern");
+    EXPECT_EQ(title("geneve"), "Gen\xc3\xa8ve");
+    EXPECT_THAT(Ids(search, "eacute"), IsEmpty());
+    EXPECT_THAT(Ids(search, "title:b"), IsEmpty());
+}
+
+TEST_F(SearchTest, SnippetsShowTheFirstMatchInItsWords) {
+    std::string body;
+    for (int i = 0; i < 3000; ++i) body += "<p>filler text here</p>";
+    body += "<p>then the rare gem sits in the old town square</p>";
+    // A word met over and over (a large page of one topic).
+    for (int i = 0; i < 20000; ++i) body += "<p>gem</p>";
+    const int large = AddDocument("Gems", body);
+    const int small = AddDocument("Town walks", "<p>Start at the square.</p>");
+    TDocumentSearch search(db_, indexPath_);
+
+    const std::string open(1, kMatchStart), close(1, kMatchEnd);
+    auto snippet = [&](const std::string& query) {
+        const auto hits = search.Search(query);
+        return hits.empty() ? std::string("(none)") : hits[0].Snippet;
+    };
+    // A few words before the first match, then the rest of the window; matched words
+    // next to each other (a phrase, or words of the query) share one mark.
+    EXPECT_EQ(snippet("\"old town\" square"), "...gem sits in the " + open + "old town square" +
+                                                  close +
+                                                  " gem gem gem gem gem gem gem gem gem...");
+    EXPECT_EQ(snippet("rare gem"), "...text here then the " + open + "rare gem" + close +
+                                       " sits in the old town square " + open + "gem gem gem gem" +
+                                       close + "...");
+    EXPECT_EQ(snippet("filler"), open + "filler" + close + " text here " + open + "filler" + close +
+                                     " text here " + open + "filler" + close + " text here " +
+                                     open + "filler" + close + " text here " + open + "filler" +
+                                     close + " text here " + open + "filler" + close + "...");
+    // A match in the title only: the text's first words, nothing marked.
+    EXPECT_EQ(search.Search("walks")[0].Snippet, "Start at the square.");
+    EXPECT_EQ(search.Search("walks")[0].NodeId, small);
+    EXPECT_EQ(search.Search("gems")[0].NodeId, large);
+}
+
+TEST_F(SearchTest, ASecondProgramReadsWhileTheFirstWritesAndDeletesNothing) {
+    const int first = AddDocument("Bridges", "<p>Stone bridges.</p>");
+    {
+        TDocumentSearch search(db_, indexPath_);
+        EXPECT_THAT(Ids(search, "stone"), ElementsAre(first));
+    }
+    const int second = AddDocument("Towers", "<p>Stone towers.</p>");
+
+    // Another program holds the index for writing (its catch-up under way).
+    TSearchIndex other(indexPath_);
+    other.Begin();
+    {
+        TDocumentSearch search(db_, indexPath_, 50);
+        EXPECT_TRUE(search.CatchUp().Busy);
+        // What the other program's index holds is searched, and kept.
+        EXPECT_THAT(Ids(search, "stone"), ElementsAre(first));
+    }
+    other.Commit();
+    EXPECT_EQ(other.Stamps().size(), 1u);
+    // Once it is done, the next search catches up as usual.
+    TDocumentSearch search(db_, indexPath_, 50);
+    EXPECT_THAT(Ids(search, "stone"), UnorderedElementsAre(first, second));
+}
+
+TEST_F(SearchTest, AnUnwritableCacheFolderIsNamedInTheMessage) {
+    AddDocument("Parks", "<p>Green parks.</p>");
+    // A folder that cannot be made, even by root (the system's own file system).
+    TDocumentSearch search(db_, "/sys/wayfolio-index-test/index.sqlite");
+    try {
+        search.Search("parks");
+        ADD_FAILURE() << "searched without an index";
+    } catch (const ESearchIndex& e) {
+        EXPECT_EQ(e.Cause(), ESearchIndex::TCause::Unwritable);
+        // Says what cannot be done where, and why; not the file library's "unable to open".
+        const std::string what = e.what();
+        EXPECT_EQ(what.rfind("cannot ", 0), 0u) << what;
+        EXPECT_NE(what.find("/sys/wayfolio-index-test: "), std::string::npos) << what;
+    }
 }
 
 TEST(IndexPathFor, OnePerDatabaseInTheCacheFolder) {
