@@ -159,6 +159,7 @@ void TDatabase::Close() {
     if (att_) {  // gone already when the commit found the connection lost
         try {
             fb::TStatus st;
+            fb::ClearErrnoForEngine();
             att_->detach(&st);
             att_.release();  // a successful detach releases the interface itself
         } catch (const Firebird::FbException&) {

@@ -5,6 +5,8 @@
 // anywhere frees what was made so far.
 #pragma once
 
+#include <cerrno>
+
 #include <firebird/Interface.h>
 
 #include <memory>
@@ -57,9 +59,19 @@ private:
 // Turns a caught FbException into EDatabaseError with the server's message.
 [[noreturn]] void Rethrow(const Firebird::FbException& e);
 
+// errno cleared before a call into the database engine. The embedded engine opens its
+// shared files (lock, monitoring) in a loop that repeats fstat() for as long as errno
+// reads EINTR, without looking at fstat's result; a stop signal that interrupted
+// anything earlier (libcurl's poll() during a transfer, typically) leaves errno so, and
+// the next attach or detach would then spin for good.
+inline void ClearErrnoForEngine() {
+    errno = 0;
+}
+
 // Runs f, translating Firebird's exception into EDatabaseError.
 template <typename F>
 auto Guard(F&& f) -> decltype(f()) {
+    ClearErrnoForEngine();
     try {
         return f();
     } catch (const Firebird::FbException& e) {

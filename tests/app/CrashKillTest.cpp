@@ -9,12 +9,15 @@
 // documents" on the top document), killed at three moments.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <random>
@@ -185,16 +188,28 @@ std::vector<std::string> CheckAfterKill(const TSiteDatabase& sd,
                                         const std::map<std::string, std::string>& expected,
                                         const std::string& moment) {
     SCOPED_TRACE(moment);
-    // Validation finds nothing wrong. A kill may leave a pointer page's note of which
-    // data pages are full out of date; the engine counts that as a warning, not an error,
-    // and puts it right by itself, so only such warning counts may be reported.
+    // Validation finds no error. A killed process may leave pages allocated but not yet
+    // used (orphan pages: "Page N is an orphan", counted as database page warnings) and a
+    // pointer page's or data page's note of which pages are full out of date (pointer
+    // and data page warnings). The engine counts those as warnings, not errors: they
+    // waste space and are put right by the engine itself (a sweep, or gfix -mend), and
+    // lose nothing. Those are reported; any error, or a warning of any other kind, fails.
     const std::string validation =
         RunTool("gfix -v -full " + sd.Db().ToolLogin() + " '" + sd.Db().Path() + "'");
     std::istringstream lines(validation);
-    for (std::string line; std::getline(lines, line);)
-        EXPECT_TRUE(line == "Summary of validation errors" ||
-                    line.find("Number of pointer page warnings") != std::string::npos)
-            << validation;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.empty() || line == "Summary of validation errors") continue;
+        static const char* const harmless[] = {"Number of database page warnings",
+                                               "Number of pointer page warnings",
+                                               "Number of data page warnings"};
+        const bool known = std::any_of(std::begin(harmless), std::end(harmless),
+                                       [&](const char* kind) { return line.find(kind) != std::string::npos; });
+        if (known)
+            std::cout << "[ NOTE     ] validation after " << moment << ":" << line << "\n";
+        else
+            ADD_FAILURE() << "validation after " << moment << " found: " << line << "\n"
+                          << validation;
+    }
     TDatabase db;
     TTransaction tr(db);
     sd.Db().Connect(db, tr);
