@@ -19,7 +19,7 @@
 #include "app/WebLinks.h"
 #include "config/AuxProj.h"
 #include "dialogs/DialogUtil.h"
-#include "download/WebAddress.h"
+#include "text/UrlBytes.h"
 
 namespace {
 

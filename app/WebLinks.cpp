@@ -4,7 +4,8 @@
 
 #include "config/AuxProj.h"
 #include "dialogs/DialogUtil.h"
-#include "download/WebAddress.h"
+#include "text/SafeText.h"
+#include "text/UrlBytes.h"
 
 std::string RefusedAddressMessage(const std::string& url) {
     return "\"" + SafeLogText(url, 500) +

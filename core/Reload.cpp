@@ -9,13 +9,14 @@
 #include "config/EAbort.h"
 #include "core/NodeTree.h"
 #include "core/PageCheck.h"
-#include "download/WebAddress.h"
 #include "download/wf_Download.h"
 #include "store/DbError.h"
 #include "store/FbApi.h"
 #include "store/Query.h"
 #include "store/Retry.h"
 #include "store/Statements.h"
+#include "text/Blanks.h"
+#include "text/SafeText.h"
 
 bool StopFlag = false;
 

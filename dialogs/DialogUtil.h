@@ -9,7 +9,7 @@
 #include <exception>
 #include <string>
 
-#include "logging/QtText.h"
+#include "text/QtText.h"
 
 class QWidget;
 

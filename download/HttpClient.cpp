@@ -7,8 +7,9 @@
 #include <thread>
 #include <unordered_set>
 
-#include "download/WebAddress.h"
 #include "download/wf_Download.h"
+#include "text/Blanks.h"
+#include "text/UrlBytes.h"
 
 namespace {
 

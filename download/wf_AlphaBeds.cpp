@@ -1,5 +1,7 @@
 #include "download/wf_AlphaBeds.h"
 
+#include "text/Blanks.h"
+
 namespace {
 
 // A section's list runs from its heading to the end of the enclosing div.

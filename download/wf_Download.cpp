@@ -7,9 +7,10 @@
 
 #include "config/AuxProj.h"
 #include "download/HttpClient.h"
-#include "download/WebAddress.h"
 #include "download/wf_AlphaBeds.h"
 #include "download/wf_EzTrip.h"
+#include "text/Blanks.h"
+#include "text/SafeText.h"
 
 namespace {
 
@@ -35,10 +36,6 @@ std::size_t FindBytes(std::string_view text, std::string_view what) {
         ++p;
     }
     return std::string_view::npos;
-}
-
-bool IsBlank(char c) {
-    return static_cast<unsigned char>(c) <= 32;
 }
 
 }  // namespace
@@ -77,12 +74,6 @@ std::string CutBetween(std::string& text, std::string_view startMarker,
     std::string part(CutBetween(view, startMarker, endMarker));
     text = std::string(view);
     return part;
-}
-
-std::string_view TrimBlanks(std::string_view text) {
-    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-    return text;
 }
 
 namespace {

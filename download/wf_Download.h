@@ -38,9 +38,6 @@ std::string CutBetween(std::string& text, std::string_view startMarker, std::str
 // its markers (what lies between them may be empty).
 bool HasMarkers(std::string_view text, std::string_view startMarker, std::string_view endMarker);
 
-// Removes leading and trailing bytes of code 32 or below.
-std::string_view TrimBlanks(std::string_view text);
-
 // The character set the page declares in <head><meta http-equiv="content-type"
 // ... charset=NAME"...>, letter case ignored, returned in lower case and not
 // trimmed; Default when the page declares none in that exact form.

@@ -1,5 +1,7 @@
 #include "download/wf_EzTrip.h"
 
+#include "text/Blanks.h"
+
 namespace {
 
 constexpr std::string_view BeginContent = "<!-- BEGIN CONTENT -->";

@@ -11,9 +11,9 @@
 #include <utility>
 #include <vector>
 
-#include "download/WebAddress.h"
-#include "download/wf_Download.h"
+#include "text/Blanks.h"
 #include "text/Charset.h"
+#include "text/UrlBytes.h"
 
 namespace {
 

@@ -6,9 +6,11 @@
 #include <string>
 #include <string_view>
 
-#include "download/WebAddress.h"
 #include "download/wf_Download.h"
 #include "fuzz/FuzzCheck.h"
+#include "text/Blanks.h"
+#include "text/SafeText.h"
+#include "text/UrlBytes.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <string>
 
 #include "fuzz/FuzzCheck.h"
-#include "logging/QtText.h"
 #include "logging/Terminal.h"
+#include "text/QtText.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include <mutex>
 #include <string>
 
-#include "logging/QtText.h"
+#include "text/QtText.h"
 
 class TTerminal;
 

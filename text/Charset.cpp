@@ -5,6 +5,8 @@
 
 #include <cctype>
 
+#include "text/Utf8.h"
+
 namespace {
 
 void AppendLatin1(std::string& out, unsigned char c) {
@@ -50,35 +52,6 @@ std::string CleanName(std::string_view encoding) {
         if (!std::isspace(static_cast<unsigned char>(c)) && c != '"' && c != '\'')
             name += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return name;
-}
-
-// Length of the well-formed UTF-8 sequence at p (at most end - p bytes), 0 if none.
-// Stricter than iconv, which lets code points above U+10FFFF through.
-size_t Utf8SequenceAt(const unsigned char* p, const unsigned char* end) {
-    const unsigned char c = p[0];
-    size_t n;
-    unsigned min;
-    if (c < 0x80) return 1;
-    if (c >= 0xC2 && c <= 0xDF) {
-        n = 2;
-        min = 0x80;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        n = 3;
-        min = 0x800;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        n = 4;
-        min = 0x10000;
-    } else {
-        return 0;
-    }
-    if (static_cast<size_t>(end - p) < n) return 0;
-    unsigned code = c & (0x7F >> n);
-    for (size_t i = 1; i < n; ++i) {
-        if ((p[i] & 0xC0) != 0x80) return 0;
-        code = (code << 6) | (p[i] & 0x3F);
-    }
-    if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
-    return n;
 }
 
 // UTF-8 needs no conversion, only a check: this is most pages, and much faster than

@@ -1,5 +1,5 @@
 // Stored text is raw bytes; Qt's widgets take QString. This is the one place where
-// the two meet.
+// the two meet. A library of its own beside wf_text, so that only what uses Qt links it.
 #pragma once
 
 #include <QString>
