@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "core/Compose.h"
+#include "core/NodeTree.h"
 #include "core/Reload.h"
 #include "download/wf_Download.h"
 #include "store/Database.h"
@@ -57,6 +58,7 @@ bool TryReader(TDatabase& db, int nodeId, TReloadHost& host, TReaderTrial& trial
     trial.NodeId = nodeId;
     if (nodeId == 0) return false;
     TMemoryRow row;
+    bool storedBody = false;
     {
         TQuery query(db);
         query.SetSQL(Statements::WithId(Statements::NodeByIdQuery, nodeId));
@@ -65,6 +67,7 @@ bool TryReader(TDatabase& db, int nodeId, TReloadHost& host, TReaderTrial& trial
         trial.Url = query.AsText("ORIG_URL");
         trial.GuideType = query.AsText("GUIDE_TYPE");
         trial.ContentKept = query.AsText("READ_CONTENT") == "N";
+        storedBody = HasBody(query.AsText("BODY"));
         row = CopyRow(query);
     }
 
@@ -100,12 +103,17 @@ bool TryReader(TDatabase& db, int nodeId, TReloadHost& host, TReaderTrial& trial
         trial.Links.clear();  // a failed fetch reports nothing a reload would store
         return true;
     }
-    trial.Result =
-        handle.LayoutKnown ? TReaderTrial::trRecognised : TReaderTrial::trUnrecognised;
+    int pageLinks = 0;
+    for (const TTriedLink& link : trial.Links) pageLinks += link.FirstPass ? 1 : 0;
+    trial.Verdict = JudgePage(handle.LayoutKnown, HasBody(trial.Body), pageLinks, storedBody,
+                              [&] { return HasChildren(db, nodeId); });
+    trial.Result = trial.Verdict == pvRecognised ? TReaderTrial::trRecognised
+                                                 : TReaderTrial::trUnrecognised;
 
-    // A reload writes the delivered content unless the row keeps its own or the page's
-    // layout was not recognised, and an empty delivered title leaves the stored one.
-    if (!trial.ContentKept && handle.LayoutKnown) {
+    // A reload writes the delivered content unless the row keeps its own, the page's
+    // layout was not recognised, or an empty body would replace a stored one; an empty
+    // delivered title leaves the stored one.
+    if (!trial.ContentKept && handle.LayoutKnown && (HasBody(trial.Body) || !storedBody)) {
         if (!trial.Title.empty()) Replace(row, "TITLE", trial.Title);
         Replace(row, "BODY", trial.Body);
         Replace(row, "HEAD", trial.Head);

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "core/PageCheck.h"
+
 class TDatabase;
 class TReloadHost;
 
@@ -20,8 +22,8 @@ struct TTriedLink {
 
 struct TReaderTrial {
     enum TResult {
-        trRecognised,    // the page arrived and its reader knew its layout
-        trUnrecognised,  // the page arrived in a layout its reader did not know
+        trRecognised,    // the page arrived and reads as its document was read before
+        trUnrecognised,  // the page arrived and was not recognised (see Verdict)
         trFailed,        // the page did not arrive (the reason went to the log)
         trNoReader,      // no page reader serves the document's guide type
     };
@@ -29,14 +31,16 @@ struct TReaderTrial {
     std::string Url;
     std::string GuideType;
     TResult Result = trFailed;
+    TPageVerdict Verdict = pvRecognised;  // why an arrived page was not recognised
     // The content as delivered (raw bytes) and whether a reload would keep the stored
     // one instead (the document's READ_CONTENT is "N").
     std::string Title, Body, Head, Encoding;
     bool ContentKept = false;
     std::vector<TTriedLink> Links;
     // The document as the view would show it after the reload: the stored row with
-    // the delivered title (the stored one when none), body, head and character set,
-    // composed through the document's "DEFAULT" template. Empty unless the page arrived.
+    // the delivered title (the stored one when none), body, head and character set
+    // where a reload would store them, composed through the document's "DEFAULT"
+    // template. Empty unless the page arrived.
     std::string View;
 };
 
