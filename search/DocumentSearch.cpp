@@ -107,7 +107,15 @@ std::string SearchableTitle(const std::string& title, const std::string& parentE
     }
     std::string text = DecodeToUtf8(title, from);
     // Link texts may hold entities and inline markup ("Caf&eacute;", "<b>Bern</b>").
-    if (text.find_first_of("&<") != std::string::npos) text = HtmlToText(text);
+    // HtmlToText also turns control characters into blanks; a title without markup
+    // gets the same, so that none reaches a terminal or the index.
+    bool control = false;
+    for (size_t i = 0; i < text.size() && !control; ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        control = c < 0x20 || c == 0x7F ||
+                  (c == 0xC2 && i + 1 < text.size() && (text[i + 1] & 0xE0) == 0x80);
+    }
+    if (control || text.find_first_of("&<") != std::string::npos) text = HtmlToText(text);
     return text;
 }
 

@@ -65,10 +65,11 @@ public:
         while (s < end) {
             const unsigned char c = static_cast<unsigned char>(*s);
             // U+00A0 (no-break space) separates words as a blank does.
-            const int blank = c <= 0x20 || c == 0x7F ? 1
-                              : c == 0xC2 && s + 1 < end && static_cast<unsigned char>(s[1]) == 0xA0
-                                  ? 2
-                                  : 0;
+            // U+0080..U+009F are controls too (some terminals obey them): blanks.
+            const unsigned char next = s + 1 < end ? static_cast<unsigned char>(s[1]) : 0;
+            const int blank = c <= 0x20 || c == 0x7F                                          ? 1
+                              : c == 0xC2 && (next == 0xA0 || (next >= 0x80 && next <= 0x9F)) ? 2
+                                                                                              : 0;
             if (!blank) {
                 // Break opportunities inside a word (soft hyphen, zero-width space, word
                 // joiner) are dropped, so that "Sehens&shy;würdigkeit" is one word.

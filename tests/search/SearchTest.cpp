@@ -264,6 +264,11 @@ TEST_F(SearchTest, TitlesAreIndexedAsTheLinkThatGaveThemReads) {
     Link(utf8Parent, zurich);
     Link(utf8Parent, cafe);
     Link(latinParent, geneve);
+    // Terminal controls in a stored title (ESC, and CSI as U+009B) never reach a hit.
+    const int hostile = AddDocument(
+        "Evil\x1b[2J\xc2\x9b"
+        "31mtitle",
+        "<p>Text.</p>");
     TDocumentSearch search(db_, indexPath_);
 
     auto title = [&](const std::string& query) {
@@ -273,6 +278,8 @@ TEST_F(SearchTest, TitlesAreIndexedAsTheLinkThatGaveThemReads) {
     EXPECT_EQ(title("zurich"), "Z\xc3\xbcrich");
     EXPECT_EQ(title("caf\xc3\xa9"), "Caf\xc3\xa9 Bern");
     EXPECT_EQ(title("geneve"), "Gen\xc3\xa8ve");
+    EXPECT_EQ(title("evil"), "Evil[2J 31mtitle");
+    EXPECT_THAT(Ids(search, "evil"), ElementsAre(hostile));
     EXPECT_THAT(Ids(search, "eacute"), IsEmpty());
     EXPECT_THAT(Ids(search, "title:b"), IsEmpty());
 }

@@ -26,6 +26,11 @@ TEST(HtmlToText, InWordMarkupAndBreakOpportunitiesKeepOneWord) {
               "Museeeum Ticket");
     // Zero-width space and word joiner, as pages write them to allow a break.
     EXPECT_EQ(HtmlToText("Stadt\xe2\x80\x8bpark Fluss\xe2\x81\xa0ufer"), "Stadtpark Flussufer");
+    // Controls beyond ASCII (U+0080..U+009F) are blanks, as the ASCII ones are.
+    EXPECT_EQ(HtmlToText("a\xc2\x9b"
+                         "2Jb\xc2\x85"
+                         "c"),
+              "a 2Jb c");
     // Block elements still part words.
     EXPECT_EQ(HtmlToText("<div>one</div><div>two</div>"), "one two");
 }
