@@ -12,6 +12,9 @@ install(FILES ${CMAKE_SOURCE_DIR}/cli/wayfolio-cli.1 DESTINATION ${CMAKE_INSTALL
 install(FILES ${CMAKE_SOURCE_DIR}/db/schema.sql ${CMAKE_SOURCE_DIR}/db/templates.sql
               ${CMAKE_SOURCE_DIR}/db/demo.sql
         DESTINATION ${CMAKE_INSTALL_DATADIR}/wayfolio/db)
+# Reader files: the guide types served without a compiler, and their reference.
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/readers/ DESTINATION ${CMAKE_INSTALL_DATADIR}/wayfolio/readers
+        FILES_MATCHING PATTERN "*.lua" PATTERN "README.md")
 install(PROGRAMS ${CMAKE_SOURCE_DIR}/scripts/create-db ${CMAKE_SOURCE_DIR}/scripts/db-server
         DESTINATION ${CMAKE_INSTALL_DATADIR}/wayfolio)
 

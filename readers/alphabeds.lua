@@ -1,0 +1,49 @@
+-- AlphaBeds travel guide pages. The body lies after the location image; the links
+-- are listed under two headed sections. A page that names itself in its first
+-- section is one of several pages of a section: its links belong to its parent.
+
+local SECTIONS = { "In this section", "Destinations" }
+local BODY_START, BODY_END = '<img id="LocationImage"', "</form>"
+
+local function heading(title)
+  return '<h2 class="smalltitle">' .. title .. "</h2>"
+end
+
+reader {
+  guide_type = "ALPHABEDS",
+  description = "AlphaBeds travel guide pages",
+  charset = "utf-8",
+
+  recognise = function(page)
+    if HasMarkers(page.html, BODY_START, BODY_END) then return true end
+    for _, title in ipairs(SECTIONS) do
+      if HasMarkers(page.html, heading(title), "</div>") then return true end
+    end
+    return false
+  end,
+
+  content = function(page)
+    local region = Scanner(page.html):part(BODY_START, BODY_END)
+    return region:cut_trimmed("</table>", "<div>&nbsp;</div>")
+  end,
+
+  links = function(page, first)
+    local own = UrlBaseName(page.url) .. "."
+    local listed = Scanner(page.html):part(heading(SECTIONS[1]), "</div>"):contains(own)
+    if listed == first then return end
+    local order = 1 -- runs on across both sections
+    for section, title in ipairs(SECTIONS) do
+      local list = Scanner(page.html):part(heading(title), "</div>")
+      repeat
+        local anchor = list:part("<a ", "/a>")
+        local href = anchor:cut_trimmed('href="', '"')
+        local text = anchor:cut_trimmed(">", "<")
+        -- The section's own way back to the start page is not a sub-page.
+        if href ~= "" and text ~= "" and not (section == 1 and text == "Home") then
+          page:link(text, href, order)
+          order = order + 1
+        end
+      until list:empty()
+    end
+  end,
+}
