@@ -531,16 +531,7 @@ int Run(const TCommand& command, const TCliArgs& args) {
     db.Open();
     InstallStopSignals();
     const int rc = command.Handle(db, args);
-    if (StopSignal) {
-        // After a stop signal, detaching from the embedded engine can spin without
-        // end once a transfer has been abandoned. Everything stored is committed here;
-        // the process then ends without detaching, which the engine survives as it
-        // survives any ended process: the next program opens the database as usual.
-        tr.Commit();
-        std::fflush(nullptr);
-        _exit(rc);
-    }
-    db.Close();  // commits
+    db.Close();  // commits, also after a stop signal
     return rc;
 }
 
