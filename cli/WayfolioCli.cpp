@@ -30,8 +30,10 @@
 #include "logging/LogLines.h"
 #include "search/DocumentSearch.h"
 #include "store/Database.h"
+#include "store/OneValue.h"
 #include "store/Query.h"
 #include "store/Statements.h"
+#include "text/ScopeExit.h"
 
 namespace {
 
@@ -171,10 +173,8 @@ private:
 };
 
 std::string GuideTypeOf(TDatabase& db, int nodeId) {
-    TQuery q(db);
-    q.SetSQL(Statements::WithId(Statements::NodeRowQuery, nodeId));
-    q.ExecQuery();
-    return q.Eof() ? std::string() : q.AsText("GUIDE_TYPE");
+    return OneText(db, Statements::WithId(Statements::NodeRowQuery, nodeId), "GUIDE_TYPE")
+        .value_or(std::string());
 }
 
 bool HasRow(TDatabase& db, int nodeId) {
@@ -508,17 +508,14 @@ int Run(const TCommand& command, const TCliArgs& args) {
     // The connection is closed while its transaction still exists, on every path:
     // destroyed in declaration order, the transaction would go first, and closing the
     // connection on an error path would then commit through a destroyed object.
-    struct TCloseFirst {
-        TDatabase& db;
-        ~TCloseFirst() {
-            try {
-                db.Close();
-            } catch (...) {
-                // The error that ends the run is the one worth reporting.
-            }
-            db.SetDefaultTransaction(nullptr);
+    TScopeExit closeFirst([&db] {
+        try {
+            db.Close();
+        } catch (...) {
+            // The error that ends the run is the one worth reporting.
         }
-    } closeFirst{db};
+        db.SetDefaultTransaction(nullptr);
+    });
     db.BeforeConnect = [](TDatabase& d) { ApplyDbSettings(d); };
     db.AfterConnect = [&tr](TDatabase&) { tr.StartTransaction(); };
     // The database client library takes SIGINT and SIGTERM at its first use, to shut

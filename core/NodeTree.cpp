@@ -1,7 +1,9 @@
 #include "core/NodeTree.h"
 
+#include <optional>
 #include <unordered_set>
 
+#include "store/OneValue.h"
 #include "store/Query.h"
 #include "store/Statements.h"
 
@@ -24,25 +26,19 @@ std::vector<TChildNode> ReadChildren(TDatabase& db, int nodeId) {
 }
 
 bool HasChildren(TDatabase& db, int nodeId) {
-    TQuery q(db);
-    q.SetSQL(Statements::WithId(Statements::ChildNodesQuery, nodeId));
-    q.ExecQuery();
-    return !q.Eof();
+    return HasAnyRow(db, Statements::WithId(Statements::ChildNodesQuery, nodeId));
 }
 
 std::string ReadOrigUrl(TDatabase& db, int nodeId) {
-    TQuery q(db);
-    q.SetSQL(Statements::WithId(Statements::NodeByIdQuery, nodeId));
-    q.ExecQuery();
-    return q.Eof() ? std::string() : q.AsText("ORIG_URL");
+    return OneText(db, Statements::WithId(Statements::NodeByIdQuery, nodeId), "ORIG_URL")
+        .value_or(std::string());
 }
 
 bool ReadTitle(TDatabase& db, int nodeId, std::string& title) {
-    TQuery q(db);
-    q.SetSQL(Statements::WithId(Statements::NodeRowQuery, nodeId));
-    q.ExecQuery();
-    if (q.Eof()) return false;
-    title = q.AsText("TITLE");
+    std::optional<std::string> found =
+        OneText(db, Statements::WithId(Statements::NodeRowQuery, nodeId), "TITLE");
+    if (!found) return false;
+    title = std::move(*found);
     return true;
 }
 

@@ -11,6 +11,8 @@
 #include <QTextCursor>
 #include <thread>
 
+#include "text/ScopeExit.h"
+
 QString Spaces(int n) {
     return n > 0 ? QString(n, QLatin1Char(' ')) : QString();
 }
@@ -207,14 +209,9 @@ void TTerminal::PutChar(QChar ch, QStringList& lines) {
 
 void TTerminal::ShowLines(const QStringList& lines, qsizetype dropped) {
     // One repaint for the whole update, also when a step fails.
-    struct TUpdateBracket {
-        QWidget* w;
-        bool was;
-        explicit TUpdateBracket(QWidget* widget) : w(widget), was(widget->updatesEnabled()) {
-            w->setUpdatesEnabled(false);
-        }
-        ~TUpdateBracket() { w->setUpdatesEnabled(was); }
-    } bracket(this);
+    const bool updating = updatesEnabled();
+    setUpdatesEnabled(false);
+    TScopeExit restoreUpdates([this, updating] { setUpdatesEnabled(updating); });
 
     if (!shownValid_ || lines != shown_) {
         showing_ = true;

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <optional>
+
+#include "store/OneValue.h"
 #include "store/Query.h"
 #include "store/Statements.h"
 #include "tests/support/TempDatabase.h"
@@ -162,3 +165,29 @@ TEST_F(QueryTest, ALockedRowFailsAtOnce) {
 }
 
 }  // namespace
+
+TEST_F(QueryTest, OneValueIsTheFirstRowsColumnOrNothingAndTheStatementRunsAgain) {
+    const int id = InsertNode("one value", "onevalue");
+    const std::string row = Statements::WithId(Statements::NodeRowQuery, id);
+    const std::string noRow = Statements::WithId(Statements::NodeRowQuery, id + 100000);
+    EXPECT_EQ(OneText(conn, row, "TITLE"), std::optional<std::string>("one value"));
+    EXPECT_EQ(OneText(conn, noRow, "TITLE"), std::nullopt);
+    EXPECT_TRUE(HasAnyRow(conn, row));
+    EXPECT_FALSE(HasAnyRow(conn, noRow));
+    // A NULL in a row that exists is a value, not "no row".
+    EXPECT_EQ(OneText(conn, Statements::WithId(Statements::NodeByIdQuery, id), "BODY"),
+              std::optional<std::string>(""));
+
+    TQuery find(conn);
+    find.SetSQL(std::string(Statements::FindNodeByOrigId));
+    find.SetParam("Guide", std::string("EZTRIP"));
+    for (int round = 0; round < 2; ++round) {
+        find.SetParam("OrigId", std::string("onevalue"));
+        EXPECT_EQ(OneInteger(find, "NODE_ID"), std::optional<int>(id));
+        find.SetParam("OrigId", std::string("no such node"));
+        EXPECT_EQ(OneInteger(find, "NODE_ID"), std::nullopt);
+        EXPECT_FALSE(HasAnyRow(find));
+    }
+    find.SetParam("OrigId", std::string("onevalue"));
+    EXPECT_THROW(OneText(find, "NO_SUCH_COLUMN"), EDatabaseError);
+}
