@@ -8,6 +8,7 @@
 #include "core/NodeTree.h"
 #include "core/Reload.h"
 #include "download/wf_Download.h"
+#include "script/ReaderCatalogue.h"
 #include "store/Database.h"
 #include "store/Query.h"
 #include "store/Statements.h"
@@ -24,7 +25,7 @@ public:
     TDownload* For(const std::string& guideType) {
         auto it = readers_.find(guideType);
         if (it == readers_.end()) {
-            std::unique_ptr<TDownload> reader = CreateDownload(guideType);
+            std::unique_ptr<TDownload> reader = CreateReader(guideType);
             if (reader) reader->Open();
             it = readers_.emplace(guideType, std::move(reader)).first;
         }

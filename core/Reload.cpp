@@ -10,6 +10,7 @@
 #include "core/NodeTree.h"
 #include "core/PageCheck.h"
 #include "download/wf_Download.h"
+#include "script/ReaderCatalogue.h"
 #include "store/DbError.h"
 #include "store/FbApi.h"
 #include "store/Query.h"
@@ -259,7 +260,7 @@ bool TReloadEngine::ReloadNodes(int NodeId, bool StoreTopContent, int Depth, boo
     row.ExecQuery();
     if (row.Eof()) return false;  // the root and deleted nodes have nothing to load
     const std::string guideType = row.AsText("GUIDE_TYPE");
-    const std::unique_ptr<TDownload> download = CreateDownload(guideType);
+    const std::unique_ptr<TDownload> download = CreateReader(guideType);
     if (!download) return false;
 
     struct TAheadReader {

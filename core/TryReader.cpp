@@ -6,6 +6,7 @@
 #include "core/NodeTree.h"
 #include "core/Reload.h"
 #include "download/wf_Download.h"
+#include "script/ReaderCatalogue.h"
 #include "store/Database.h"
 #include "store/Query.h"
 #include "store/Statements.h"
@@ -71,7 +72,7 @@ bool TryReader(TDatabase& db, int nodeId, TReloadHost& host, TReaderTrial& trial
         row = CopyRow(query);
     }
 
-    TOpenReader reader(CreateDownload(trial.GuideType));
+    TOpenReader reader(CreateReader(trial.GuideType));
     if (!reader.get()) {
         trial.Result = TReaderTrial::trNoReader;
         return true;
