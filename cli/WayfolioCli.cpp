@@ -289,10 +289,15 @@ int CheckPages(TDatabase& db, int nodeId) {
 int ExportBook(TDatabase& db, int nodeId, const std::string& file) {
     if (nodeId != 0 && !HasRow(db, nodeId)) return Fail("no document " + std::to_string(nodeId));
     std::vector<TBookChapter> chapters = ReadChapters(db, BranchEntries(db, nodeId));
-    if (BookFormatOf(file) == TBookFormat::bfEpub)
+    const std::string documents = std::to_string(chapters.size()) + " documents";
+    // What was written, on standard output for a script to read.
+    if (BookFormatOf(file) == TBookFormat::bfEpub) {
         WriteEpub(file, std::move(chapters));
-    else
-        WritePdfWithoutWindow(file, std::move(chapters));
+        std::printf("%s\t%s\n", file.c_str(), documents.c_str());
+    } else {
+        const int pages = WritePdfWithoutWindow(file, std::move(chapters));
+        std::printf("%s\t%s, %d pages\n", file.c_str(), documents.c_str(), pages);
+    }
     return kExitOk;
 }
 
@@ -565,8 +570,9 @@ int main(int argc, char* argv[]) {
         rc = Run(*command, args);
     } catch (const EAbort&) {
         // The silent abort ends quietly in the window; here the caller needs to know.
-        rc = StopFlag ? 128 + (StopSignal ? static_cast<int>(StopSignal) : SIGINT)
-                      : Fail("operation aborted");
+        // An export watches the signal itself, without the flag.
+        rc = StopFlag || StopSignal ? 128 + (StopSignal ? static_cast<int>(StopSignal) : SIGINT)
+                                    : Fail("operation aborted");
     } catch (const std::exception& e) {
         rc = Fail(e.what());
     }

@@ -2,10 +2,19 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
+#include <regex>
 #include <string>
+#include <thread>
 
+#include "tests/support/ChildProcess.h"
 #include "tests/support/Files.h"
 #include "tests/support/TempDatabase.h"
 
@@ -74,6 +83,62 @@ TEST_F(ExportCliTest, BranchInTreeOrderAsPdfAndEpub) {
     EXPECT_EQ(Cli("export 999999 '" + File("none.epub") + "'").Status, 1);
     EXPECT_EQ(Cli("export 0 '" + File("book.txt") + "'").Status, 2);
     EXPECT_EQ(Cli("export 0").Status, 2);
+}
+
+std::string Listing(const std::string& folder) {
+    std::string names;
+    if (DIR* dir = opendir(folder.c_str())) {
+        while (dirent* e = readdir(dir))
+            if (std::string(".") != e->d_name && std::string("..") != e->d_name)
+                names += std::string(e->d_name) + " ";
+        closedir(dir);
+    }
+    return names;
+}
+
+int Entries(const std::string& folder) {
+    const std::string names = Listing(folder);
+    return static_cast<int>(std::count(names.begin(), names.end(), ' '));
+}
+
+// A PDF export says on standard output what it wrote, and nothing on standard
+// error; a target that cannot be written is refused; SIGTERM while the book is
+// printed ends the export at once and leaves nothing behind.
+TEST_F(ExportCliTest, PdfExportReportsRefusesAndStopsCleanly) {
+    const std::string pdf = File("quiet.pdf"), errors = File("stderr.txt");
+    const TRun run =
+        Shell(std::string(WF_CLI) + " -I:" + ini_ + " export 0 '" + pdf + "' 2>'" + errors + "'");
+    ASSERT_EQ(run.Status, 0);
+    ASSERT_EQ(run.Output.rfind(pdf + "\t", 0), 0u) << run.Output;
+    std::smatch m;
+    const std::string rest = run.Output.substr(pdf.size());
+    ASSERT_TRUE(std::regex_match(rest, m, std::regex("\t(\\d+) documents, (\\d+) pages\n"))) << rest;
+    EXPECT_NE(Shell("pdfinfo '" + pdf + "'").Output.find("Pages:           " + m[2].str() + "\n"),
+              std::string::npos);
+    EXPECT_EQ(ReadWholeFile(errors), "");
+
+    const TRun refused =
+        Shell(std::string(WF_CLI) + " -I:" + ini_ + " export 0 '" + File("no/such/b.pdf") + "' 2>&1");
+    EXPECT_EQ(refused.Status, 1);
+    EXPECT_NE(refused.Output.find("Cannot write"), std::string::npos) << refused.Output;
+
+    // Qt keeps a runtime folder of its own, which is not the export's to remove.
+    const std::string tmp = File("tmp"), runtime = File("run"), stopped = File("stopped.pdf");
+    ASSERT_EQ(mkdir(tmp.c_str(), 0700), 0);
+    ASSERT_EQ(mkdir(runtime.c_str(), 0700), 0);
+    TChildProcess cli(WF_CLI, {"-I:" + ini_, "export", "0", stopped}, File("stopped.txt"),
+                      {"TMPDIR=" + tmp, "XDG_RUNTIME_DIR=" + runtime});
+    // The printing has begun once the export's temporary folder is there.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (Entries(tmp) == 0 && !cli.Ended() && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_GT(Entries(tmp), 0) << ReadWholeFile(File("stopped.txt"));
+    cli.Signal(SIGTERM);
+    ASSERT_TRUE(cli.Wait(std::chrono::seconds(60)));
+    EXPECT_EQ(cli.Status, 128 + SIGTERM) << ReadWholeFile(File("stopped.txt"));
+    EXPECT_EQ(Listing(tmp), "");
+    EXPECT_FALSE(std::ifstream(stopped).good());
+    EXPECT_FALSE(std::ifstream(stopped + ".part").good());
 }
 
 }  // namespace

@@ -1,14 +1,20 @@
 // The PDF book printed by the real Qt WebEngine (offscreen) and read back with
 // pdftotext: the titles in order, and page numbers that tell the truth.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <dirent.h>
+
+#include <QByteArray>
 #include <cstdio>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "config/EAbort.h"
+#include "export/EpubWriter.h"
 #include "export/PdfWriter.h"
 
 namespace {
@@ -60,7 +66,9 @@ TEST(PdfExportTest, ContentsGiveEachTitlesPageAndPagesAreNumbered) {
     char folder[] = "/tmp/wf_pdf_XXXXXX";
     ASSERT_NE(mkdtemp(folder), nullptr);
     const std::string pdf = std::string(folder) + "/book.pdf";
-    WritePdf(pdf, chapters);
+    const int pages = WritePdf(pdf, chapters);
+    EXPECT_NE(Shell("pdfinfo '" + pdf + "'").find("Pages:           " + std::to_string(pages)),
+              std::string::npos);
 
     // The titles in order: the contents first, then the chapters.
     const std::string all = Shell("pdftotext '" + pdf + "' -");
@@ -100,6 +108,50 @@ TEST(PdfExportTest, ContentsGiveEachTitlesPageAndPagesAreNumbered) {
     for (std::string line; std::getline(lines, line);) numbers += std::regex_search(line, number);
     EXPECT_EQ(numbers, static_cast<int>(chapters.size()) + 1) << contents;
     std::remove(pdf.c_str());
+    rmdir(folder);
+}
+
+int Entries(const std::string& folder) {
+    int n = 0;
+    if (DIR* dir = opendir(folder.c_str())) {
+        while (dirent* e = readdir(dir)) n += e->d_name[0] != '.';
+        closedir(dir);
+    }
+    return n;
+}
+
+// A target that cannot be written is told before anything is laid out; an export
+// ended half-way leaves neither the book nor its temporary files.
+TEST(PdfExportTest, TargetTriedFirstAndCancelLeavesNothing) {
+    char folder[] = "/tmp/wf_pdf_XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string temp = std::string(folder) + "/tmp";
+    ASSERT_EQ(mkdir(temp.c_str(), 0700), 0);
+    const QByteArray oldTmp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", temp.c_str());
+    const std::vector<TBookChapter> chapters{Chapter(1, 0, "Only", "<p>text</p>")};
+
+    int asked = 0;
+    auto count = [&asked] { return ++asked, false; };
+    try {
+        WritePdf(std::string(folder) + "/no/such/folder/book.pdf", chapters, count);
+        ADD_FAILURE() << "wrote into a missing folder";
+    } catch (const EExportError& e) {
+        EXPECT_NE(std::string(e.what()).find("No such file or directory"), std::string::npos)
+            << e.what();
+    }
+    EXPECT_EQ(asked, 0) << "nothing was laid out";
+
+    const std::string pdf = std::string(folder) + "/book.pdf";
+    EXPECT_THROW(WritePdf(pdf, chapters, [] { return true; }), EAbort);
+    EXPECT_EQ(Entries(folder), 1) << "only the temporary folder itself";
+    EXPECT_EQ(Entries(temp), 0);
+
+    if (oldTmp.isNull())
+        qunsetenv("TMPDIR");
+    else
+        qputenv("TMPDIR", oldTmp);
+    rmdir(temp.c_str());
     rmdir(folder);
 }
 
