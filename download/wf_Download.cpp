@@ -8,7 +8,9 @@
 #include "config/AuxProj.h"
 #include "download/HttpClient.h"
 #include "download/wf_AlphaBeds.h"
+#include "download/wf_Article.h"
 #include "download/wf_EzTrip.h"
+#include "download/wf_Feed.h"
 #include "text/Blanks.h"
 #include "text/SafeText.h"
 
@@ -309,6 +311,10 @@ struct TDownloadClassEntry {
 constexpr TDownloadClassEntry DownloadClasses[] = {
     {"ALPHABEDS", &MakeDownload<TAlphaBedsDownload>, "AlphaBeds travel guide pages"},
     {"EZTRIP", &MakeDownload<TEzTripDownload>, "EzTrip destination guide pages"},
+    {"ARTICLE", &MakeDownload<TArticleDownload>,
+     "Any web page: its main text, and the links in it to pages under the guide's folder"},
+    {"FEED", &MakeDownload<TFeedDownload>,
+     "An RSS or Atom feed: its items' pages, newest first, each read as an article"},
 };
 
 }  // namespace

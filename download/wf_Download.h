@@ -88,6 +88,10 @@ public:
     // Set by RunDownload once the page has arrived, before anything is delivered:
     // whether its reader recognised the page's layout (see TDownload::KnowsLayout).
     bool LayoutKnown = true;
+    // The address of the top-level document (the guide) the document belongs to, when
+    // the host knows it: readers that keep to a guide's own pages bound its links by
+    // it. Empty: the document's own address stands in.
+    std::string TopUrl;
 };
 
 // ---------------------------------------------------------------------------------
@@ -138,6 +142,9 @@ public:
     virtual bool KnowsLayout(const std::string& /*url*/, const std::string& /*html*/) const {
         return true;
     }
+    // The identifier (ORIG_ID) this reader gives the page at Url when a link leads to
+    // it; a guide created for Url is stored under it, so that links back find it.
+    virtual std::string OrigIdOf(std::string_view url) const { return UrlBaseName(url); }
     // Run once before the first document and once after the last one.
     virtual void Open() {}
     virtual void Close() {}
