@@ -33,3 +33,28 @@ std::vector<int> PathFromRoot(TDatabase& db, int nodeId) {
     }
     return {};
 }
+
+namespace {
+
+bool ReadNode(TDatabase& db, int nodeId, std::string& url, std::string& guideType) {
+    TQuery row(db);
+    row.SetSQL(Statements::WithId(Statements::NodeRowQuery, nodeId));
+    row.ExecQuery();
+    if (row.Eof()) return false;
+    url = row.AsText("ORIG_URL");
+    guideType = row.AsText("GUIDE_TYPE");
+    return true;
+}
+
+}  // namespace
+
+std::string GuideUrl(TDatabase& db, int nodeId) {
+    std::string url, guideType;
+    if (!ReadNode(db, nodeId, url, guideType)) return {};
+    const std::vector<int> path = PathFromRoot(db, nodeId);
+    std::string topUrl, topType;
+    if (!path.empty() && path.front() != nodeId && ReadNode(db, path.front(), topUrl, topType) &&
+        topType == guideType)
+        return topUrl;
+    return url;
+}

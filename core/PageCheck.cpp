@@ -5,6 +5,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "core/NodePath.h"
 #include "core/NodeTree.h"
 #include "core/Reload.h"
 #include "download/wf_Download.h"
@@ -39,6 +40,7 @@ private:
 struct TWalkEntry {
     int NodeId;
     int ParentId;
+    std::string GuideUrl;  // the address of the guide the document lies in
 };
 
 }  // namespace
@@ -55,19 +57,21 @@ bool CheckBranch(TDatabase& db, int nodeId, TReloadHost& host,
                  const std::function<void(const TPageCheck&)>& report) {
     TReaders readers;
     std::unordered_set<int> seen{nodeId};
-    std::vector<TWalkEntry> stack{{nodeId, 0}};
+    std::vector<TWalkEntry> stack{{nodeId, 0, nodeId != 0 ? GuideUrl(db, nodeId) : std::string()}};
     bool first = true;
-    auto pushChildren = [&](int parent) {
+    // A top-level document is its own guide; any other lies in its parent's.
+    auto pushChildren = [&](int parent, const std::string& guideUrl) {
         const std::vector<TChildNode> children = ReadChildren(db, parent);
         for (auto it = children.rbegin(); it != children.rend(); ++it)
-            if (seen.insert(it->NodeId).second) stack.push_back({it->NodeId, parent});
+            if (seen.insert(it->NodeId).second)
+                stack.push_back({it->NodeId, parent, parent != 0 ? guideUrl : std::string()});
     };
     while (!stack.empty() && !StopFlag) {
         const TWalkEntry entry = stack.back();
         stack.pop_back();
         if (entry.NodeId == 0) {  // the root: no page of its own, the top level below it
             first = false;
-            pushChildren(0);
+            pushChildren(0, {});
             continue;
         }
 
@@ -108,6 +112,7 @@ bool CheckBranch(TDatabase& db, int nodeId, TReloadHost& host,
                 if (firstPass || handle.ParentId != 0) ++check.Links;
             };
             TDownloadHandle handle(entry.NodeId, entry.ParentId, check.GuideType);
+            handle.TopUrl = entry.GuideUrl.empty() ? check.Url : entry.GuideUrl;
             RunDownload(*reader, check.Url, handle);
             if (!arrived) {
                 check.Result = TPageCheck::prFailed;
@@ -124,7 +129,7 @@ bool CheckBranch(TDatabase& db, int nodeId, TReloadHost& host,
         report(check);
         host.ProcessMessages();
 
-        pushChildren(entry.NodeId);
+        pushChildren(entry.NodeId, entry.GuideUrl.empty() ? check.Url : entry.GuideUrl);
     }
     return true;
 }

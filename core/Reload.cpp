@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "config/EAbort.h"
+#include "core/NodePath.h"
 #include "core/NodeTree.h"
 #include "core/PageCheck.h"
 #include "download/wf_Download.h"
@@ -274,6 +275,9 @@ bool TReloadEngine::ReloadNodes(int NodeId, bool StoreTopContent, int Depth, boo
         const bool hasBody = HasBody(row.AsText("BODY"));
         const std::string url = row.AsText("ORIG_URL");
         row.Close();
+        // Readers that keep to a guide's own pages bound every document's links by
+        // the guide's address, wherever in the guide the run starts.
+        guideUrl_ = GuideUrl(db_, nodeId);
         ReloadDocument(*download, guideType, url, hasBody, Depth > 0 ? Depth - 1 : -1,
                        StoreTopContent, 0, nodeId);
     } catch (...) {
@@ -327,6 +331,7 @@ void TReloadEngine::ReloadDocument(TDownload& Download, const std::string& Guide
 
     const TAheadGroup aheadGroup(Download, Depth > 0);
     TReloadHandle handle(NodeId, ParentId, GuideType);
+    handle.TopUrl = guideUrl_;
     handle.WalksChildren = Depth > 0;
     if (reloadAll_ || !HasBody) {
         ++progress_.Downloads;

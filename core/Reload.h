@@ -153,6 +153,7 @@ private:
     TReloadProgress progress_;
     bool topDownloaded_ = false;
     bool topFetched_ = false;
+    std::string guideUrl_;  // the address of the guide the run started in
     bool connectionChanged_ = false;
     std::unordered_set<int> changedNodes_;
     // Nodes seen to exist since the host last had its turn (when it may delete them).

@@ -61,6 +61,11 @@ inline constexpr std::string_view UpdateLinkOrder =
 inline constexpr std::string_view NodeExistsQuery =
     "SELECT NODE_ID FROM NODE WHERE NODE_ID=:NodeId\r\n";
 
+// The highest order among a node's children (NULL, read as 0, when it has none): a
+// new guide goes after the guides already there.
+inline constexpr std::string_view LastChildOrderQuery =
+    "SELECT MAX(ORDER_) AS LAST_ORDER FROM MASTER_DETAIL WHERE MASTER_ID=%d\r\n";
+
 inline constexpr std::string_view DeleteNode = "DELETE FROM NODE N WHERE N.NODE_ID=%d\r\n";
 
 // The search index's view of the documents. The update stamp is read as text with
