@@ -45,4 +45,7 @@ void ApplyDbSettings(TDatabase& db) {
     db.SetParam("password", GetIniText("Interbase", "Password", "pinecrest"));
     db.SetParam("lc_ctype", GetIniText("Interbase", "CharSet", "NONE"));
     db.SQLDialect = GetIniNumber("Interbase", "SQLDialect", 3);
+    // A server that takes the connection and never answers would otherwise hold a run
+    // for the client library's three minutes.
+    db.ConnectTimeout = GetIniNumber("Interbase", "ConnectTimeout", 30);
 }

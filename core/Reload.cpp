@@ -177,6 +177,9 @@ bool TReloadEngine::ConnectionKept() {
     if (!statements_->attachment) return true;  // nothing used yet
     if (db_.Connected() && db_.Attachment() == statements_->attachment.get()) return true;
     connectionChanged_ = true;
+    // A lost server was said where the loss was found, once; saying "changed" as well
+    // would be a second line, and a false one.
+    if (db_.ConnectionLost()) return false;
     ++progress_.Errors;
     host_.WriteLog(3, ConnectionChangedMessage);
     return false;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 
 namespace {
 
@@ -114,6 +115,52 @@ void SetUpClientLibrary() {
     }
 }
 
+namespace {
+
+// The server part of a database name ("host", "host/port"), or "" for a file the
+// embedded engine opens.
+std::string ServerOf(const std::string& name) {
+    // The URL form: inet://host[:port]/path (also inet4://, inet6://).
+    const std::size_t scheme = name.find("://");
+    if (scheme != std::string::npos && name.compare(0, 4, "inet") == 0) {
+        const std::size_t start = scheme + 3;
+        return name.substr(start, name.find('/', start) - start);
+    }
+    const std::size_t colon = name.find(':');
+    if (colon == std::string::npos || colon < 2 || name.find('/') == 0) return "";
+    const std::string server = name.substr(0, colon);
+    return server.find_first_of(" \t") == std::string::npos ? server : "";
+}
+
+}  // namespace
+
+EDatabaseError TDatabase::ConnectError(const EDatabaseError& error, double waitedSeconds) const {
+    const std::string server = ServerOf(DatabaseName);
+    if (server.empty()) return error;
+    const std::string host = server.substr(0, server.find('/'));
+    const char* const where = " (DatabaseName in section [Interbase] of the configuration)";
+    std::string line;
+    if (IsHostUnknown(error))
+        line = "The database server's host \"" + host + "\" is not known" + where + ".";
+    else if (IsServerUnreachable(error))
+        line = "No database server answers at \"" + server +
+               "\": check its host and port, and that the Firebird server runs there" + where +
+               ".";
+    else if (IsLoginRefused(error))
+        line = "The database server at \"" + server +
+               "\" refused this user name and password (User and Password in section "
+               "[Interbase] of the configuration).";
+    else if (IsConnectRejected(error) && ConnectTimeout > 0 && waitedSeconds >= ConnectTimeout - 0.5)
+        line = "The database server at \"" + server + "\" took the connection but did not answer within " +
+               std::to_string(ConnectTimeout) +
+               " s (ConnectTimeout in section [Interbase] of the configuration).";
+    else if (IsConnectRejected(error))
+        line = "The database server at \"" + server + "\" turned the connection down.";
+    else
+        return error;
+    return EDatabaseError(line, error.GdsCodes());
+}
+
 void TDatabase::Open() {
     if (att_) return;
     if (BeforeConnect) BeforeConnect(*this);
@@ -132,10 +179,23 @@ void TDatabase::Open() {
                 dpb->insertString(&st, isc_dpb_lc_ctype, p.second.c_str());
         }
         dpb->insertInt(&st, isc_dpb_sql_dialect, SQLDialect);
+        if (ConnectTimeout > 0) dpb->insertInt(&st, isc_dpb_connect_timeout, ConnectTimeout);
         fb::ProviderPtr provider(fb::Master()->getDispatcher());
-        att_.reset(provider->attachDatabase(&st, DatabaseName.c_str(), dpb->getBufferLength(&st),
-                                            dpb->getBuffer(&st)));
+        const auto started = std::chrono::steady_clock::now();
+        try {
+            att_.reset(provider->attachDatabase(&st, DatabaseName.c_str(),
+                                                dpb->getBufferLength(&st), dpb->getBuffer(&st)));
+        } catch (const Firebird::FbException& e) {
+            const double waited =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+            try {
+                fb::Rethrow(e);
+            } catch (const EDatabaseError& error) {
+                throw ConnectError(error, waited);
+            }
+        }
         effectiveDialect_ = std::min(SQLDialect, ReadDatabaseDialect(att_.get()));
+        lost_ = false;
     });
     try {
         if (AfterConnect) AfterConnect(*this);
@@ -170,6 +230,7 @@ void TDatabase::Close() {
 }
 
 void TDatabase::DropLostConnection() {
+    lost_ = true;
     if (defaultTransaction_) defaultTransaction_->Forget();
     att_.reset();
 }

@@ -55,6 +55,10 @@ public:
     std::string DatabaseName;
     // Client SQL dialect asked for; the database's own lower dialect wins.
     int SQLDialect = 1;
+    // Seconds a server may take to answer a connect before it counts as not answering;
+    // 0 (or less) leaves the client library's own limit (180 s). The embedded engine
+    // ignores it.
+    int ConnectTimeout = 0;
     // Run before every connect (to fill in name, parameters and dialect) and after
     // every successful one (to start the shared transaction).
     std::function<void(TDatabase&)> BeforeConnect;
@@ -67,11 +71,16 @@ public:
     const std::vector<std::pair<std::string, std::string>>& Params() const { return params_; }
 
     // Connects when not connected: BeforeConnect, dialect check ("SQL Dialect
-    // Invalid" below 1), attach without a login prompt, AfterConnect.
+    // Invalid" below 1), attach without a login prompt, AfterConnect. A server that
+    // cannot be reached, refuses the login or does not answer in time gives one line
+    // that says which and names the server.
     void Open();
     // Commits the default transaction and detaches; does nothing when closed.
     void Close();
     bool Connected() const { return static_cast<bool>(att_); }
+    // Whether the connection ended because the server was lost (not closed by the
+    // program); false again once connected afresh.
+    bool ConnectionLost() const { return lost_; }
 
     // The dialect statements are prepared with (valid while connected).
     int EffectiveDialect() const { return effectiveDialect_; }
@@ -95,8 +104,13 @@ public:
     void DropLostConnection();
 
 private:
+    // A failed connect to a server told in one line that names the server; any other
+    // error comes back as it was.
+    EDatabaseError ConnectError(const EDatabaseError& error, double waitedSeconds) const;
+
     std::vector<std::pair<std::string, std::string>> params_;
     fb::AttachmentPtr att_;
+    bool lost_ = false;
     int effectiveDialect_ = 3;
     TTransaction* defaultTransaction_ = nullptr;
 };

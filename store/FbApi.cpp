@@ -55,7 +55,9 @@ void Rethrow(const Firebird::FbException& e) {
             "\nNo database server answers at the address in DatabaseName: check its host and "
             "port, and that the Firebird server runs there.";
     else if (IsConnectionLost(error))
-        message += "\nThe connection to the database server was lost.";
+        // One line: the server's words ("Error reading data from the connection") say
+        // nothing more to the user than this.
+        message = "The connection to the database server was lost.";
     else
         throw error;
     throw EDatabaseError(message, error.GdsCodes());

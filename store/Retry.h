@@ -21,8 +21,13 @@ bool IsLockConflict(const EDatabaseError& e);
 bool IsDuplicateKey(const EDatabaseError& e);
 // The connection to the server is gone (the server stopped, the network failed).
 bool IsConnectionLost(const EDatabaseError& e);
-// No server answered when connecting.
+// No server answered when connecting (nothing listens, or the network refused).
 bool IsServerUnreachable(const EDatabaseError& e);
+// The server's host name could not be looked up.
+bool IsHostUnknown(const EDatabaseError& e);
+// The server took the connection but turned it down, or did not answer the connect
+// within the connect time-out.
+bool IsConnectRejected(const EDatabaseError& e);
 // The server refused the user name or password.
 bool IsLoginRefused(const EDatabaseError& e);
 

@@ -1,6 +1,13 @@
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <stdexcept>
+#include <string>
 
 #include "store/Query.h"
 #include "tests/support/TempDatabase.h"
@@ -43,6 +50,79 @@ TEST(ConnectionTest, MissingFileGivesTheClientsMessage) {
         EXPECT_NE(std::string(e.what()).find("missing.fdb"), std::string::npos) << e.what();
     }
     EXPECT_FALSE(db.Connected());
+}
+
+// A socket listening on 127.0.0.1 at a free port. The kernel completes connections
+// on it, but nothing ever reads or answers: a server that takes the connection and
+// then says nothing. Closed at once, the port is one where nothing listens.
+class TSilentPort {
+public:
+    TSilentPort() {
+        fd_ = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+            listen(fd_, 8) != 0 ||
+            getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            throw std::runtime_error("no listening socket");
+        port_ = ntohs(address.sin_port);
+    }
+    ~TSilentPort() { Close(); }
+    void Close() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+    int Port() const { return port_; }
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+};
+
+// What a failed connect to a server says: one line, naming the server and the kind of
+// failure. None of these needs a server to run.
+TEST(ConnectionTest, AFailedConnectSaysWhichFailureInOneLine) {
+    auto attempt = [](const std::string& name, int timeout, double* seconds = nullptr) {
+        TDatabase db;
+        db.DatabaseName = name;
+        db.SQLDialect = 3;
+        db.ConnectTimeout = timeout;
+        db.SetParam("user_name", "SYSDBA");
+        db.SetParam("password", "x");
+        const auto started = std::chrono::steady_clock::now();
+        try {
+            db.Open();
+        } catch (const EDatabaseError& e) {
+            if (seconds)
+                *seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() -
+                                                         started).count();
+            EXPECT_FALSE(db.Connected());
+            return std::string(e.what());
+        }
+        ADD_FAILURE() << name << " opened";
+        return std::string();
+    };
+
+    TSilentPort silent;
+    const std::string at = "127.0.0.1/" + std::to_string(silent.Port());
+    double waited = 0;
+    const std::string noAnswer = attempt(at + ":/srv/none.fdb", 2, &waited);
+    EXPECT_EQ(noAnswer, "The database server at \"" + at +
+                            "\" took the connection but did not answer within 2 s "
+                            "(ConnectTimeout in section [Interbase] of the configuration).");
+    EXPECT_LT(waited, 30.0);  // not the client library's three minutes
+
+    silent.Close();
+    const std::string refused = attempt(at + ":/srv/none.fdb", 2);
+    EXPECT_EQ(refused.find("No database server answers at \"" + at + "\""), 0u) << refused;
+
+    const std::string unknown = attempt("no-such-host.invalid:/srv/none.fdb", 2);
+    EXPECT_EQ(unknown.find("The database server's host \"no-such-host.invalid\" is not known"), 0u)
+        << unknown;
+    for (const std::string& message : {noAnswer, refused, unknown})
+        EXPECT_EQ(message.find('\n'), std::string::npos) << message;
 }
 
 TEST(ConnectionTest, LowerDatabaseDialectWinsAndCloseCommits) {

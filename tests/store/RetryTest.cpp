@@ -167,6 +167,7 @@ TEST(ServerConnectionTest, WrongPasswordAndNoServerSayWhatIsWrong) {
         } catch (const EDatabaseError& e) {
             EXPECT_TRUE(c.Kind(e)) << e.what();
             EXPECT_NE(std::string(e.what()).find(c.Expected), std::string::npos) << e.what();
+            EXPECT_EQ(std::string(e.what()).find('\n'), std::string::npos) << e.what();
         }
         EXPECT_FALSE(db.Connected());
     }
