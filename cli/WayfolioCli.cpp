@@ -115,6 +115,9 @@ bool ParseNodeId(std::string_view text, int& id) {
            id >= 0;
 }
 
+// The read time-out when the configuration sets none, in milliseconds.
+constexpr int CliReadTimeoutMs = 60000;
+
 // The window's configuration file unless the command line names another.
 void LoadConfiguration() {
     ProjIniInit();
@@ -124,6 +127,10 @@ void LoadConfiguration() {
         ProjIniName = DefaultIniDir() + "wayfolio.ini";
         ProjIni = std::make_unique<TIniStore>(TIniStore::FromFile(ProjIniName));
     }
+    // Nobody watches an unattended run to press Stop: a server that falls silent
+    // must not hold it for good. The window keeps what the file says.
+    if (GetIniText("Download", "ReadTimeout", "").empty())
+        PutIniText("Download", "ReadTimeout", std::to_string(CliReadTimeoutMs));
 }
 
 // Logs to the configured file and to standard error, and keeps a progress line at the

@@ -97,6 +97,11 @@ bool CheckBranch(TDatabase& db, int nodeId, TReloadHost& host,
             bool bodyDelivered = false;
             int pageLinks = 0;
             reader->OnLog = [&host](const std::string& msg) { host.WriteLog(1, msg); };
+            // A stalled page gives way to Ctrl+C and Stop like a reload's does.
+            reader->OnIdle = [&host] {
+                host.ProcessMessages();
+                return !StopFlag;
+            };
             reader->OnContent = [&](const std::string&, const std::string& body, const std::string&,
                                     const std::string&, const std::string&, const std::string&,
                                     TDownloadHandle&) {

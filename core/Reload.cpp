@@ -63,13 +63,25 @@ enum TStatementKind {
     skInsertLink,
     skUpdateLinkOrder,
     skUpdateContent,
+    skNodeStamp,
     skCount
 };
+
+// When a document was last stored, to the fraction of a second: a page fetched ahead
+// is stale once its document's stamp moved.
+constexpr std::string_view NodeStampQuery =
+    "SELECT CAST(STAMP_UPDATED AS VARCHAR(30)) AS STAMP FROM NODE WHERE NODE_ID=:NodeId\r\n";
+
+// While one page's links are stored, the transfers fetching ahead are looked after at
+// least this often (so that their read time-out sees their silence as it is), and the
+// host gets its turn this often (so that Stop acts between two links).
+constexpr auto PumpEvery = std::chrono::milliseconds(20);
+constexpr auto HostTurnEvery = std::chrono::milliseconds(100);
 
 constexpr std::array<std::string_view, skCount> StatementTexts = {
     Statements::NodeExistsQuery,   Statements::FindNodeByOrigId, Statements::InsertNode,
     Statements::FindLink,          Statements::InsertLink,       Statements::UpdateLinkOrder,
-    Statements::UpdateNodeContent,
+    Statements::UpdateNodeContent, NodeStampQuery,
 };
 
 // A title is only a label: one longer than its column is cut to fit rather than
@@ -212,16 +224,46 @@ void TReloadEngine::CommitRetaining() {
 
 void TReloadEngine::ReportAndProcessMessages() {
     // Pages on their way ahead go on arriving while this run stores the ones before.
-    if (ahead_) ahead_->Pump();
+    if (ahead_ && !Stopping()) ahead_->Pump();
+    lastPump_ = std::chrono::steady_clock::now();
     host_.ShowProgress(progress_);
     HostTurn();
 }
 
 void TReloadEngine::HostTurn() {
     host_.ProcessMessages();
+    lastHostTurn_ = std::chrono::steady_clock::now();
     // The user may have deleted documents, or reconnected, meanwhile.
     knownNodes_.clear();
     ConnectionKept();
+    // Once stopping, no request more goes out.
+    if (ahead_ && Stopping()) ahead_->StopAhead();
+}
+
+void TReloadEngine::BetweenLinks() {
+    const auto now = std::chrono::steady_clock::now();
+    if (ahead_ && !Stopping() && now - lastPump_ >= PumpEvery) {
+        ahead_->Pump();
+        lastPump_ = now;
+    }
+    if (now - lastHostTurn_ >= HostTurnEvery) {
+        host_.ShowProgress(progress_);
+        HostTurn();
+    }
+}
+
+std::string TReloadEngine::ReadStamp(int nodeId) {
+    TQuery& query = Statement(skNodeStamp);
+    query.SetParam("NodeId", nodeId);
+    query.ExecQuery();
+    const std::string stamp = query.Eof() ? std::string() : query.AsText("STAMP");
+    query.Close();
+    return stamp;
+}
+
+void TReloadEngine::NoteAhead(TDownload& download, int nodeId) {
+    if (download.FetchesAhead() && !aheadStamps_.count(nodeId))
+        aheadStamps_.emplace(nodeId, ReadStamp(nodeId));
 }
 
 bool TReloadEngine::NodeExists(int nodeId) {
@@ -252,6 +294,7 @@ void TReloadEngine::LogMessage(const std::string& Msg) {
 bool TReloadEngine::ReloadNodes(int NodeId, bool StoreTopContent, int Depth, bool ReloadAll) {
     reloadAll_ = ReloadAll;
     visited_ = {0};
+    aheadStamps_.clear();
     progress_ = {};
     topDownloaded_ = topFetched_ = false;
     connectionChanged_ = false;
@@ -323,7 +366,10 @@ void TReloadEngine::ReloadDocument(TDownload& Download, const std::string& Guide
     Download.OnLink = [this](bool first, const std::string& title, const std::string& url,
                              const std::string& origId, int order, TDownloadHandle& handle) {
         if (first) ++static_cast<TReloadHandle&>(handle).PageLinks;
+        // After Stop the links stored so far stay; the rest of the page is let go.
+        if (Stopping()) return;
         StoreShared(host_, progress_, [&] { StoreLink(first, title, url, origId, order, handle); });
+        BetweenLinks();
     };
     // The host gets its turn while a page is on its way; Stop, closing the window or
     // a new connection abandon the transfer.
@@ -339,8 +385,15 @@ void TReloadEngine::ReloadDocument(TDownload& Download, const std::string& Guide
     if (reloadAll_ || !HasBody) {
         ++progress_.Downloads;
         if (top) topDownloaded_ = true;
+        // A page fetched ahead is the document's only while nobody stored it since.
+        const auto noted = aheadStamps_.find(NodeId);
+        if (noted != aheadStamps_.end()) {
+            if (ReadStamp(NodeId) != noted->second) Download.Refetch(Url);
+            aheadStamps_.erase(noted);
+        }
         RunDownload(Download, Url, handle);
-        if (!handle.Fetched) ++progress_.FailedDownloads;
+        // A stopped download is no failure of the server's.
+        if (!handle.Fetched && !Stopping()) ++progress_.FailedDownloads;
         if (handle.Fetched && !connectionChanged_) {
             const TPageVerdict verdict =
                 JudgePage(handle.LayoutKnown, handle.BodyDelivered, handle.PageLinks, HasBody,
@@ -363,8 +416,12 @@ void TReloadEngine::ReloadDocument(TDownload& Download, const std::string& Guide
         walkedOne = false;
         const std::vector<TChildRow> children = ReadUnvisitedChildren(NodeId);
         std::vector<std::string> pages;
-        for (const TChildRow& child : children)
-            if (reloadAll_ || !child.HasBody) pages.push_back(child.Url);
+        for (const TChildRow& child : children) {
+            if (reloadAll_ || !child.HasBody) {
+                pages.push_back(child.Url);
+                NoteAhead(Download, child.NodeId);
+            }
+        }
         Download.SetAhead(pages);
         for (const TChildRow& child : children) {
             if (Stopping()) break;
@@ -480,14 +537,19 @@ void TReloadEngine::StoreLink(bool First, const std::string& Title, const std::s
     }
     if (find.Eof()) throw EAbort();
     const int childId = find.AsInteger("NODE_ID");
+    // The walk fetches the stored document's address, which may differ from this
+    // link's (another fragment, or the address of the link that made it).
+    const std::string storedUrl = find.AsText("ORIG_URL");
     find.Close();
     // A page this run will walk next is fetched while the rest of this one is stored.
     // A node just made has no body, so it is downloaded whatever the run's kind; an
     // older one is left to the list of children read once this page is done.
     const auto* reloadHandle = dynamic_cast<const TReloadHandle*>(&Handle);
     if (ahead_ && First && reloadHandle && reloadHandle->WalksChildren && (created || reloadAll_) &&
-        !visited_.count(childId))
-        ahead_->FetchAhead(Url);
+        !visited_.count(childId)) {
+        NoteAhead(*ahead_, childId);
+        ahead_->FetchAhead(storedUrl);
+    }
 
     TQuery& findLink = Statement(skFindLink);
     findLink.SetParam("MId", parentId);

@@ -9,8 +9,10 @@
 // tests and the benchmarks host the same engine.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -135,6 +137,12 @@ private:
     };
     TQuery& Statement(int which);
     void ReportAndProcessMessages();
+    // Between two links of one page: transfers and the host get their turn now and
+    // then.
+    void BetweenLinks();
+    std::string ReadStamp(int nodeId);
+    // Notes the document's stamp when its page is first wanted ahead.
+    void NoteAhead(TDownload& download, int nodeId);
     // The host's turn: ProcessMessages, then a look at what it may have changed.
     void HostTurn();
     void CommitRetaining();
@@ -161,4 +169,8 @@ private:
     std::unique_ptr<TStatements> statements_;
     // The run's reader, told which pages the walk wants next.
     TDownload* ahead_ = nullptr;
+    // The stamp each document had when its page was first wanted ahead.
+    std::unordered_map<int, std::string> aheadStamps_;
+    std::chrono::steady_clock::time_point lastPump_{};
+    std::chrono::steady_clock::time_point lastHostTurn_{};
 };

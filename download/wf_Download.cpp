@@ -283,6 +283,18 @@ void THttpDownload::Pump() {
     if (HttpClient) HttpClient->Pump();
 }
 
+bool THttpDownload::FetchesAhead() const {
+    return HttpClient && HttpClient->FetchesAhead();
+}
+
+void THttpDownload::Refetch(const std::string& url) {
+    if (HttpClient) HttpClient->Refetch(url);
+}
+
+void THttpDownload::StopAhead() {
+    if (HttpClient) HttpClient->StopAhead();
+}
+
 // ---------------------------------------------------------------------------------
 // Driving one document; choosing the reader
 

@@ -164,6 +164,14 @@ public:
     virtual void DropAhead(const std::string& /*url*/) {}
     // Lets transfers under way go on while the host is busy elsewhere.
     virtual void Pump() {}
+    // Whether the hints above are used at all.
+    virtual bool FetchesAhead() const { return false; }
+    // Whatever was fetched ahead for Url is stale (its document was stored since):
+    // the next Fetch of Url asks the server.
+    virtual void Refetch(const std::string& /*url*/) {}
+    // The run is stopping: nothing more is fetched ahead, and what is on its way is
+    // abandoned.
+    virtual void StopAhead() {}
 
     void DoLog(const std::string& msg);
     void DoContent(const std::string& title, const std::string& body, const std::string& head,
@@ -235,6 +243,9 @@ public:
     void SetAhead(const std::vector<std::string>& urls) override;
     void DropAhead(const std::string& url) override;
     void Pump() override;
+    bool FetchesAhead() const override;
+    void Refetch(const std::string& url) override;
+    void StopAhead() override;
 
     bool IsOpen() const { return HttpClient != nullptr; }
 

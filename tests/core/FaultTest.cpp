@@ -54,7 +54,8 @@ const std::vector<TFault> kFaults = {
     {"trickle", "not recognised", "", false},
     {"endless", "MaxPageSize", "", false},
     {"huge", "MaxPageSize", "", false},
-    {"gzip", "not recognised", "", false},
+    // Compression is asked for, so a body that is no gzip is a failed page.
+    {"gzip", "ncoding", "", false},
     {"nul-utf8", "", "", true},
 };
 

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <string>
 #include <thread>
@@ -19,6 +20,7 @@
 #include "store/Query.h"
 #include "tests/support/Canonical.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/FaultServer.h"
 #include "tests/support/Files.h"
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/SiteDatabase.h"
@@ -73,17 +75,22 @@ struct TRunResult {
     std::vector<std::string> Contents;
 };
 
-// A branch reload of the whole site by the command-line tool with this many
-// connections, into a database of its own.
-TRunResult ReloadBranch(const TDelayedSite& site, int connections) {
+// A branch reload of the whole site at TopUrl by the command-line tool with this many
+// connections (0: the default), into a database of its own, with more [Download]
+// settings when given.
+TRunResult ReloadBranch(const std::string& topUrl, int connections,
+                        const std::string& download = "", long* peakKb = nullptr) {
     TTempDatabase db;
-    const std::string ini = PrepareSiteDatabase(db, site.Url(0));
+    const std::string ini = PrepareSiteDatabase(db, topUrl);
     const std::string log = db.Folder() + "/run.log";
     std::ofstream(ini, std::ios::app)
-        << "LogFile=" << log << "\r\n[Download]\r\nConnections=" << connections << "\r\n";
+        << "LogFile=" << log << "\r\n[Download]\r\n"
+        << (connections > 0 ? "Connections=" + std::to_string(connections) + "\r\n" : "")
+        << download;
     TChildProcess cli(WF_CLI, {"-I:" + ini, "reload-branch", "1"}, db.Folder() + "/out");
     TRunResult result;
     EXPECT_TRUE(cli.Wait(std::chrono::minutes(5)));
+    if (peakKb) *peakKb = cli.PeakMemoryKb;
     result.Status = cli.Status;
     // The run's time is the one thing allowed to differ.
     result.Log = std::regex_replace(ReadWholeFile(log), std::regex(R"(in [0-9]+\.[0-9] s:)"),
@@ -92,12 +99,34 @@ TRunResult ReloadBranch(const TDelayedSite& site, int connections) {
     return result;
 }
 
+// Both databases hold the same rows, ids included, and both logs are the same bytes.
+void ExpectSame(const TRunResult& one, const TRunResult& more) {
+    ASSERT_EQ(one.Contents.size(), more.Contents.size());
+    const auto differs =
+        std::mismatch(one.Contents.begin(), one.Contents.end(), more.Contents.begin());
+    EXPECT_TRUE(differs.first == one.Contents.end())
+        << "first difference:\n  one:  " << differs.first->substr(0, 300)
+        << "\n  more: " << differs.second->substr(0, 300);
+
+    // Byte for byte; on a difference, the first line that differs.
+    if (one.Log != more.Log) {
+        const auto at =
+            std::mismatch(one.Log.begin(), one.Log.end(), more.Log.begin(), more.Log.end());
+        const size_t pos = static_cast<size_t>(at.first - one.Log.begin());
+        const size_t lineStart =
+            one.Log.rfind('\n', pos) == std::string::npos ? 0 : one.Log.rfind('\n', pos) + 1;
+        ADD_FAILURE() << "the logs differ at byte " << pos
+                      << ":\n  one:  " << one.Log.substr(lineStart, 200)
+                      << "\n  more: " << more.Log.substr(lineStart, 200);
+    }
+}
+
 TEST(FetchAheadTest, EightConnectionsStoreAndLogExactlyWhatOneDoes) {
     TDelayedSite site;
-    const TRunResult one = ReloadBranch(site, 1);
+    const TRunResult one = ReloadBranch(site.Url(0), 1);
     EXPECT_EQ(site.MostAtOnce(), 1);
     site.ResetMostAtOnce();
-    const TRunResult eight = ReloadBranch(site, 8);
+    const TRunResult eight = ReloadBranch(site.Url(0), 8);
     // The second run did fetch ahead, or the comparison proves nothing.
     EXPECT_GT(site.MostAtOnce(), 2);
 
@@ -108,24 +137,145 @@ TEST(FetchAheadTest, EightConnectionsStoreAndLogExactlyWhatOneDoes) {
     EXPECT_NE(one.Log.find("500"), std::string::npos);
     EXPECT_NE(one.Log.find("404"), std::string::npos);
 
-    ASSERT_EQ(one.Contents.size(), eight.Contents.size());
-    const auto differs =
-        std::mismatch(one.Contents.begin(), one.Contents.end(), eight.Contents.begin());
-    EXPECT_TRUE(differs.first == one.Contents.end())
-        << "first difference:\n  one:   " << differs.first->substr(0, 300)
-        << "\n  eight: " << differs.second->substr(0, 300);
+    ExpectSame(one, eight);
+}
 
-    // Byte for byte; on a difference, the first line that differs.
-    if (one.Log != eight.Log) {
-        const auto at =
-            std::mismatch(one.Log.begin(), one.Log.end(), eight.Log.begin(), eight.Log.end());
-        const size_t pos = static_cast<size_t>(at.first - one.Log.begin());
-        const size_t lineStart =
-            one.Log.rfind('\n', pos) == std::string::npos ? 0 : one.Log.rfind('\n', pos) + 1;
-        ADD_FAILURE() << "the logs differ at byte " << pos
-                      << ":\n  one:   " << one.Log.substr(lineStart, 200)
-                      << "\n  eight: " << eight.Log.substr(lineStart, 200);
+// A generated site served by the fault server as a small real server would serve it.
+// Extra links may be added to a page: more of them (to make it long to store), and
+// ones that differ from others only by a fragment.
+class TRealSite {
+public:
+    TRealSite(int pages, TFaultServer::TOptions options,
+              std::map<int, std::vector<SamplePages::TLink>> extra = {})
+        : pages_(pages),
+          extra_(std::move(extra)),
+          server_([this](const std::string& path) { return Page(path); }, std::move(options)) {}
+
+    std::string Url(int page) const { return server_.Url(SamplePages::SyntheticPath(kGuide, page)); }
+    // As the site's own links are written: relative to the page's folder.
+    static std::string Href(int page) {
+        const std::string path = SamplePages::SyntheticPath(kGuide, page);
+        return path.substr(path.rfind('/') + 1);
     }
+    TFaultServer& Server() { return server_; }
+    int Requests() const { return static_cast<int>(server_.Requested().size()); }
+    std::map<std::string, int> RequestsByPath() const {
+        std::map<std::string, int> byPath;
+        for (const std::string& path : server_.Requested()) ++byPath[path];
+        return byPath;
+    }
+
+private:
+    std::string Page(const std::string& path) const {
+        const int page = SamplePages::SyntheticPageOf(kGuide, pages_, path);
+        if (page < 0) return "";
+        std::vector<SamplePages::TLink> links;
+        for (int target : SamplePages::SyntheticLinks(pages_, page))
+            links.push_back({Href(target), SamplePages::SyntheticTitle(kGuide, target)});
+        const auto more = extra_.find(page);
+        if (more != extra_.end()) {
+            // Addresses from the server's root are written out in full.
+            for (SamplePages::TLink link : more->second) {
+                if (link.Href[0] == '/') link.Href = server_.Url(link.Href);
+                links.push_back(link);
+            }
+        }
+        const std::string title = SamplePages::SyntheticTitle(kGuide, page);
+        if (page == 0) return SamplePages::EzTripGuidePage(title, links);
+        return SamplePages::EzTripLocationPage(title, Href(page), links,
+                                               SamplePages::SyntheticBody(kGuide, page));
+    }
+
+    int pages_;
+    std::map<int, std::vector<SamplePages::TLink>> extra_;
+    TFaultServer server_;
+};
+
+TEST(FetchAheadTest, AServerOfOneConnectionAtATimeGetsEveryPageAsWithOneConnection) {
+    TFaultServer::TOptions options;
+    options.OneConnection = true;
+    TRealSite site(60, options);
+    const TRunResult one = ReloadBranch(site.Url(0), 1);
+    // The default connections, and no read time-out: nothing may wait for good.
+    const TRunResult more = ReloadBranch(site.Url(0), 0);
+    EXPECT_EQ(one.Status, 0) << one.Log.substr(0, 2000);
+    EXPECT_EQ(more.Status, 0) << more.Log.substr(0, 2000);
+    EXPECT_EQ(one.Log.find("failed"), one.Log.find("0 failed"));
+    ExpectSame(one, more);
+}
+
+TEST(FetchAheadTest, ARateLimitedHostIsSlowedDownAndLosesNothing) {
+    TFaultServer::TOptions options;
+    options.KeepAlive = true;
+    options.MostAtOnce = 2;
+    options.Latency = std::chrono::milliseconds(10);
+    TRealSite site(120, options);
+    const TRunResult one = ReloadBranch(site.Url(0), 1);
+    const int oneRequests = site.Requests();
+    EXPECT_EQ(site.Server().TooMany(), 0);
+    const TRunResult more = ReloadBranch(site.Url(0), 0);
+    const int moreRequests = site.Requests() - oneRequests;
+    EXPECT_EQ(one.Status, 0);
+    EXPECT_EQ(more.Status, 0);
+    ExpectSame(one, more);
+    // It did say "too many", and was not asked much more often for that.
+    EXPECT_GT(site.Server().TooMany(), 0);
+    EXPECT_LE(moreRequests * 10, oneRequests * 11) << moreRequests << " against " << oneRequests;
+}
+
+TEST(FetchAheadTest, ConnectionsAreKeptAliveAndFragmentsAskNothingTwice) {
+    TFaultServer::TOptions options;
+    options.KeepAlive = true;
+    options.Latency = std::chrono::milliseconds(5);
+    // The top page links to some pages again with fragments: the same documents.
+    std::vector<SamplePages::TLink> aliases;
+    for (int page = 1; page <= 30; ++page)
+        aliases.push_back({TRealSite::Href(page) + "#part" + std::to_string(page), "again"});
+    TRealSite site(200, options, {{0, aliases}, {3, aliases}});
+    const TRunResult one = ReloadBranch(site.Url(0), 1);
+    const auto oneByPath = site.RequestsByPath();
+    const int oneConnections = site.Server().Connections();
+    const TRunResult more = ReloadBranch(site.Url(0), 0);
+    auto moreByPath = site.RequestsByPath();
+    for (const auto& [path, n] : oneByPath) moreByPath[path] -= n;
+    ExpectSame(one, more);
+    EXPECT_LE(oneConnections, 1 + 2);
+    EXPECT_LE(site.Server().Connections() - oneConnections, 4 + 2);
+    // Each page was asked for as often as one connection asks for it.
+    for (const auto& [path, n] : oneByPath) EXPECT_EQ(moreByPath[path], n) << path;
+}
+
+TEST(FetchAheadTest, ASilentPageTimesOutAndAQuickOneDoesNotWhileALongPageIsStored) {
+    TFaultServer::TOptions options;
+    options.KeepAlive = true;
+    options.Latency = std::chrono::milliseconds(2);
+    // Page 5 says nothing for longer than the time-out; page 1, walked before it,
+    // has six hundred links to store while pages after it are fetched ahead.
+    options.SilenceMs = [](const std::string& path) {
+        return path == SamplePages::SyntheticPath(kGuide, 5) ? 1800 : 0;
+    };
+    std::vector<SamplePages::TLink> many;
+    for (int i = 0; i < 600; ++i)
+        many.push_back({TRealSite::Href(11 + i % 40), "link " + std::to_string(i)});
+    TRealSite site(60, options, {{1, many}});
+    const std::string timeout = "ReadTimeout=1000\r\n";
+    const TRunResult one = ReloadBranch(site.Url(0), 1, timeout);
+    const TRunResult more = ReloadBranch(site.Url(0), 0, timeout);
+    EXPECT_NE(one.Log.find("Read timed out"), std::string::npos);
+    ExpectSame(one, more);
+}
+
+TEST(FetchAheadTest, EndlessPagesOnManyConnectionsStayBoundedInMemory) {
+    std::vector<SamplePages::TLink> endless;
+    for (int i = 0; i < 10; ++i)
+        endless.push_back({"/fault/e" + std::to_string(i) + "_viewLocation_endless.html", "endless"});
+    TRealSite site(30, {}, {{1, endless}});
+    long onePeak = 0, morePeak = 0;
+    const TRunResult one = ReloadBranch(site.Url(0), 1, "", &onePeak);
+    const TRunResult more = ReloadBranch(site.Url(0), 16, "", &morePeak);
+    ExpectSame(one, more);
+    EXPECT_NE(one.Log.find("MaxPageSize"), std::string::npos) << one.Log.substr(0, 3000);
+    EXPECT_LT(morePeak, 180L * 1000) << "KiB at most with 16 connections; one: " << onePeak;
 }
 
 }  // namespace

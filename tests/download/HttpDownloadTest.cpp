@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -242,6 +244,18 @@ TEST_F(THttpDownloadTest, ReadTimeoutLimitsSilenceNotTheWholeTransfer) {
     reader.Open();
     ASSERT_TRUE(reader.Fetch(server.Url("/slow/2/300"), page));
     EXPECT_EQ(page, "chunk 0\nchunk 1\n");
+}
+
+TEST_F(THttpDownloadTest, CompressionIsAskedForAndThePageIsStoredAsTheServerHasIt) {
+    reader.Open();
+    std::string page;
+    ASSERT_TRUE(reader.Fetch(server.Url("/index.html"), page));
+    std::ifstream file(std::string(WF_SOURCE_DIR) + "/samples/index.html", std::ios::binary);
+    const std::string original((std::istreambuf_iterator<char>(file)),
+                               std::istreambuf_iterator<char>());
+    ASSERT_FALSE(original.empty());
+    EXPECT_EQ(page, original);
+    EXPECT_THAT(server.Requests().back().Header("Accept-Encoding"), HasSubstr("gzip"));
 }
 
 TEST_F(THttpDownloadTest, SettingsAloneDecideAboutTheProxy) {

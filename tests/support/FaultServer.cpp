@@ -41,15 +41,19 @@ bool SendAll(int fd, const std::string& bytes) {
 }
 
 std::string Response(const std::string& status, const std::string& headers,
-                     const std::string& body) {
+                     const std::string& body, bool keepAlive = false) {
     return "HTTP/1.1 " + status +
            "\r\nContent-Type: text/html\r\nContent-Length: " + std::to_string(body.size()) +
-           "\r\nConnection: close\r\n" + headers + "\r\n" + body;
+           (keepAlive ? "\r\n" : "\r\nConnection: close\r\n") + headers + "\r\n" + body;
 }
 
 }  // namespace
 
-TFaultServer::TFaultServer(TPageFunction pages) : pages_(std::move(pages)) {
+TFaultServer::TFaultServer(TPageFunction pages) : TFaultServer(std::move(pages), TOptions{}) {}
+
+TFaultServer::TFaultServer(TPageFunction pages, TOptions options)
+    : pages_(std::move(pages)), options_(std::move(options)) {
+    if (options_.OneConnection) options_.KeepAlive = true;
     // A port that was free a moment ago and is closed again refuses connections.
     close(BindLoopback(refusedPort_));
     listener_ = BindLoopback(port_);
@@ -90,6 +94,14 @@ bool TFaultServer::WaitForRequest(const std::string& path, std::chrono::millisec
     });
 }
 
+int TFaultServer::Connections() const {
+    return accepted_;
+}
+
+int TFaultServer::TooMany() const {
+    return tooMany_;
+}
+
 bool TFaultServer::Pause(std::chrono::milliseconds bound) {
     std::unique_lock<std::mutex> lock(mutex_);
     return !changed_.wait_for(lock, bound, [this] { return stopping_; });
@@ -99,14 +111,30 @@ void TFaultServer::Accept() {
     for (;;) {
         const int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0) return;  // the listener was shut down
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (stopping_) {
-            close(fd);
-            return;
+        ++accepted_;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (stopping_) {
+                close(fd);
+                return;
+            }
+            connections_.push_back(fd);
+            if (!options_.OneConnection) {
+                workers_.emplace_back([this, fd] { Serve(fd); });
+                continue;
+            }
         }
-        connections_.push_back(fd);
-        workers_.emplace_back([this, fd] { Serve(fd); });
+        // The next connection waits in the backlog until this one closes.
+        Serve(fd);
     }
+}
+
+void TFaultServer::Forget(int fd) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        connections_.erase(std::find(connections_.begin(), connections_.end(), fd));
+    }
+    close(fd);
 }
 
 void TFaultServer::Serve(int fd) {
@@ -114,17 +142,19 @@ void TFaultServer::Serve(int fd) {
     struct TDone {
         TFaultServer* server;
         int fd;
-        ~TDone() {
-            {
-                std::lock_guard<std::mutex> lock(server->mutex_);
-                auto& open = server->connections_;
-                open.erase(std::find(open.begin(), open.end(), fd));
-            }
-            close(fd);
-        }
+        ~TDone() { server->Forget(fd); }
     } done{this, fd};
+    std::string pending;
+    while (ServeOne(fd, pending) && options_.KeepAlive) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (stopping_) break;
+    }
+}
+
+bool TFaultServer::ServeOne(int fd, std::string& pending) {
     std::string request;
     char buf[4096];
+    request.swap(pending);
     while (request.find("\r\n\r\n") == std::string::npos) {
         const ssize_t n = recv(fd, buf, sizeof buf, 0);
         if (n <= 0) break;
@@ -132,7 +162,9 @@ void TFaultServer::Serve(int fd) {
     }
     // A client that goes before asking (a transfer abandoned while connecting) gets
     // nothing and is not counted as a request.
-    if (request.find("\r\n\r\n") == std::string::npos) return;
+    const size_t end = request.find("\r\n\r\n");
+    if (end == std::string::npos) return false;
+    pending = request.substr(end + 4);
     const size_t start = request.find(' ') + 1;
     const std::string path = request.substr(start, request.find(' ', start) - start);
     {
@@ -186,8 +218,26 @@ void TFaultServer::Serve(int fd) {
     } else if (!fault.empty()) {
         SendAll(fd, Response("404 Not Found", "", "no such fault"));
     } else {
+        const bool keep = options_.KeepAlive;
+        // Counted while it is being answered: a rate limiter sees requests at once.
+        struct TAtOnce {
+            std::atomic<int>& n;
+            ~TAtOnce() { --n; }
+        } atOnce{atOnce_};
+        if (++atOnce_ > options_.MostAtOnce && options_.MostAtOnce > 0) {
+            ++tooMany_;
+            return SendAll(fd, Response("429 Too Many Requests",
+                                        "Retry-After: " + options_.RetryAfter + "\r\n",
+                                        "slow down", keep)) &&
+                   keep;
+        }
+        const int silence = options_.SilenceMs ? options_.SilenceMs(path) : 0;
+        if (silence > 0 && !Pause(std::chrono::milliseconds(silence))) return false;
+        if (options_.Latency.count() > 0 && !Pause(options_.Latency)) return false;
         const std::string page = pages_(path);
-        SendAll(fd,
-                page.empty() ? Response("404 Not Found", "", "") : Response("200 OK", "", page));
+        return SendAll(fd, page.empty() ? Response("404 Not Found", "", "", keep)
+                                        : Response("200 OK", "", page, keep)) &&
+               keep;
     }
+    return false;
 }

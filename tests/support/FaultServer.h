@@ -23,9 +23,15 @@
 //
 // A fault that waits (silence, trickle, endless) never outlives the server: the
 // destructor wakes it and closes every connection.
+//
+// With options it behaves like a small real server instead: pages kept alive on their
+// connection, one connection served at a time (the others wait in the listen backlog
+// until it closes), 429 with Retry-After when more than so many requests arrive at
+// once, and a silence of its own before the answer of chosen pages.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -37,7 +43,18 @@ class TFaultServer {
 public:
     using TPageFunction = std::function<std::string(const std::string& path)>;
 
+    struct TOptions {
+        bool KeepAlive = false;
+        bool OneConnection = false;  // implies KeepAlive
+        int MostAtOnce = 0;          // > 0: requests beyond it are answered 429
+        std::string RetryAfter = "1";
+        std::chrono::milliseconds Latency{0};  // before every page's answer
+        // Silence before the answer of a page, by path; none when unset or 0.
+        std::function<int(const std::string& path)> SilenceMs;
+    };
+
     explicit TFaultServer(TPageFunction pages);
+    TFaultServer(TPageFunction pages, TOptions options);
     ~TFaultServer();
     TFaultServer(const TFaultServer&) = delete;
     TFaultServer& operator=(const TFaultServer&) = delete;
@@ -49,14 +66,24 @@ public:
     std::vector<std::string> Requested() const;
     // Waits (bounded) until path has been requested.
     bool WaitForRequest(const std::string& path, std::chrono::milliseconds bound);
+    // TCP connections accepted so far, and requests answered 429.
+    int Connections() const;
+    int TooMany() const;
 
 private:
     void Accept();
     void Serve(int fd);
+    // One request read and answered; false when the connection is to be closed.
+    bool ServeOne(int fd, std::string& pending);
+    void Forget(int fd);
     // Waits up to bound unless the server stops first; false once it stops.
     bool Pause(std::chrono::milliseconds bound);
 
     TPageFunction pages_;
+    TOptions options_;
+    std::atomic<int> accepted_{0};
+    std::atomic<int> atOnce_{0};
+    std::atomic<int> tooMany_{0};
     int listener_ = -1;
     int port_ = 0;
     int refusedPort_ = 0;

@@ -153,8 +153,10 @@ void THttpTestServer::AddBuiltInRoutes() {
     server_.Get(R"(/slow/(\d+)/(\d+))", [this](const Request& req, Response& res) {
         const int chunks = std::stoi(req.matches[1]);
         const std::chrono::milliseconds gap(std::stoi(req.matches[2]));
+        // Not a text type: the server would compress it for a client that accepts gzip,
+        // and hold the chunks back until the end.
         res.set_chunked_content_provider(
-            "text/plain", [this, chunks, gap, next = 0](size_t, httplib::DataSink& sink) mutable {
+            "application/octet-stream", [this, chunks, gap, next = 0](size_t, httplib::DataSink& sink) mutable {
                 if (next == chunks) {
                     sink.done();
                     return true;
