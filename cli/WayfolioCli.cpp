@@ -19,6 +19,7 @@
 #include "config/EAbort.h"
 #include "core/Compose.h"
 #include "core/DbSettings.h"
+#include "core/NewGuide.h"
 #include "core/NodeTree.h"
 #include "core/PageCheck.h"
 #include "core/Reload.h"
@@ -47,6 +48,7 @@ struct TCliArgs {
     int NodeId = 0;
     std::string File;   // the book "export" writes
     std::string Query;  // the words "search" looks for
+    std::string Url, GuideType, Title;  // the guide "add" creates
     bool Help = false;  // --help: the text is shown at once and nothing runs
 };
 
@@ -75,6 +77,7 @@ struct TOption {
 const char* const kHelpIntro =
     "Usage: wayfolio-cli [-I:FILE] COMMAND NODE_ID\n"
     "       wayfolio-cli [-I:FILE] search QUERY\n"
+    "       wayfolio-cli [-I:FILE] add URL GUIDE_TYPE [TITLE]\n"
     "\n"
     "Gathers travel-guide pages into the Wayfolio database without a window, and\n"
     "lists and shows the documents stored there.\n";
@@ -371,6 +374,35 @@ std::string TakeNodeIdAndBook(const TCommand& self, const std::vector<std::strin
     return TakeNodeId(words[0], args);
 }
 
+std::string TakeGuide(const TCommand& self, const std::vector<std::string>& words, TCliArgs& args) {
+    if (words.size() < 2) return std::string(self.Name) + " takes URL GUIDE_TYPE [TITLE]";
+    args.Url = words[0];
+    args.GuideType = words[1];
+    // An unquoted title of several words is still one title.
+    for (size_t i = 2; i < words.size(); ++i) args.Title += (i > 2 ? " " : "") + words[i];
+    return {};
+}
+
+// Which guide types have readers is known only once the configuration (which may name
+// a folder of reader files) is read, so the answer is checked here, not while parsing.
+int AddGuide(TDatabase& db, const TCliArgs& a) {
+    const std::string problem = NewGuideProblem(a.Url, a.GuideType);
+    if (!problem.empty()) return Usage(problem);
+    TFileLogger logger;
+    OpenRunLogger(logger);
+    TCliHost host(logger, isatty(STDERR_FILENO) == 1);
+    StopFlag = false;
+    const TNewGuide guide = CreateGuide(db, a.Url, a.GuideType, a.Title, &host);
+    if (guide.Existed)
+        std::fprintf(stderr,
+                     "wayfolio-cli: document %d is there already for that address and guide "
+                     "type\n",
+                     guide.NodeId);
+    if (!WriteAll(std::to_string(guide.NodeId) + "\n"))
+        return Fail(std::string("cannot write the id: ") + std::strerror(errno));
+    return kExitOk;
+}
+
 const TCommand kCommands[] = {
     {"reload", "NODE_ID",
      "download the document, store its content and its links\n"
@@ -389,6 +421,14 @@ const TCommand kCommands[] = {
      "no content yet (\"Load branch documents (empty only)\")",
      TakeOneNodeId,
      [](TDatabase& db, const TCliArgs& a) { return Reload(db, a.NodeId, false, 999, false); }},
+    {"add", "URL GUIDE_TYPE [TITLE]",
+     "create a guide: a top-level document for the page at URL\n"
+     "(http or https) read by GUIDE_TYPE's page reader, placed\n"
+     "after the guides there, and print its id. Without TITLE\n"
+     "the page is fetched for its own title. When a document\n"
+     "for URL and GUIDE_TYPE exists, nothing is created and its\n"
+     "id is printed",
+     TakeGuide, AddGuide},
     {"children", "NODE_ID",
      "list the document's children in tree order, one per line:\n"
      "id, a tab, the title (tabs and line breaks in a title\n"

@@ -6,6 +6,7 @@
 #include "core/Reload.h"
 #include "download/LinkAddress.h"
 #include "download/wf_Download.h"
+#include "script/ReaderCatalogue.h"
 #include "store/Database.h"
 #include "store/Query.h"
 #include "store/Statements.h"
@@ -85,7 +86,8 @@ std::string NewGuideProblem(std::string_view url, std::string_view guideType) {
     if (guideType.size() > MaxGuideTypeBytes)
         return "The guide type \"" + std::string(guideType) + "\" is longer than " +
                std::to_string(MaxGuideTypeBytes) + " characters";
-    if (!FindDownloadClass(guideType) && !CreateDownload(guideType))
+    TReaderInfo reader;
+    if (!Readers().Find(guideType, reader))
         return "No page reader serves the guide type \"" + std::string(guideType) + "\"";
     return {};
 }
@@ -95,7 +97,8 @@ TNewGuide CreateGuide(TDatabase& db, const std::string& url, const std::string& 
     const std::string problem = NewGuideProblem(url, guideType);
     if (!problem.empty()) throw EProjError(problem);
     const std::string address = Trimmed(url);
-    const std::unique_ptr<TDownload> reader = CreateDownload(guideType);
+    const std::unique_ptr<TDownload> reader = CreateReader(guideType);
+    if (!reader) throw EProjError("No page reader serves the guide type \"" + guideType + "\"");
     const std::string origId = reader->OrigIdOf(address);
     if (origId.size() > Statements::OrigIdBytes)
         throw EProjError("The address is too long to name a document");

@@ -17,7 +17,7 @@ inline constexpr std::size_t MaxGuideTypeBytes = 20;
 // Why a guide with this address and guide type cannot be created, as one sentence
 // for the user; empty when it can. Refused: an address that is not http or https
 // (or too long for its column), a guide type that is empty, longer than 20
-// characters or served by no page reader.
+// characters or served by no page reader (compiled or file).
 std::string NewGuideProblem(std::string_view url, std::string_view guideType);
 
 struct TNewGuide {

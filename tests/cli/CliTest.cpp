@@ -476,4 +476,45 @@ TEST_F(SharedDatabaseTest, AWrongPasswordNoServerAndAServerGoingAwayEachSaySo) {
     }
 }
 
+// A guide made from the command line: refused input writes nothing, a guide is made
+// once, after the others, and its id printed.
+TEST_F(CliTest, AddCreatesAGuideOnceAndRefusesBadInput) {
+    for (const std::vector<std::string>& bad :
+         {std::vector<std::string>{"add", "ftp://example.org/x", "EZTRIP"},
+          {"add", "example.org/x.html", "EZTRIP"},
+          {"add", "http://example.org/x.html", "NO_SUCH_READER"},
+          {"add", "http://example.org/x.html", "GUIDE_TYPE_OF_21_CHAR"},
+          {"add", "http://example.org/x.html"}}) {
+        std::vector<std::string> args{"-I:" + config_};
+        args.insert(args.end(), bad.begin(), bad.end());
+        const TResult r = Run(args);
+        EXPECT_EQ(r.Status, 2) << bad[1] << r.Err;
+        EXPECT_EQ(r.Out, "");
+        EXPECT_NE(r.Err, "");
+    }
+    EXPECT_NE(Run({"-I:" + config_, "add", "http://h/", "GUIDE_TYPE_OF_21_CHAR"})
+                  .Err.find("longer than 20 characters"),
+              std::string::npos);
+    const std::string url = server_.Url("/site/X_viewLocation_New.html");
+    const TResult made = Run({"-I:" + config_, "add", url, "EZTRIP", "New", "guide"});
+    EXPECT_EQ(made.Status, 0) << made.Err;
+    EXPECT_EQ(made.Out, "11\n");
+    const TResult again = Run({"-I:" + config_, "add", url, "EZTRIP"});
+    EXPECT_EQ(again.Status, 0) << again.Err;
+    EXPECT_EQ(again.Out, "11\n");
+    // A guide that was there before is found by its identifier.
+    EXPECT_EQ(
+        Run({"-I:" + config_, "add", server_.Url("/site/X_viewLocation_Top.html"), "EZTRIP"}).Out,
+        "1\n");
+    EXPECT_EQ(Run({"-I:" + config_, "children", "0"}).Out,
+              "1\tTop\n2\tNotes\n3\tGone\n11\tNew guide\n");
+    // Without a title the page is fetched for its own; an EzTrip page names none, so
+    // the address stands in.
+    const std::string other = server_.Url("/site/X_viewLocation_Other.html");
+    EXPECT_EQ(Run({"-I:" + config_, "add", other, "EZTRIP"}).Out, "12\n");
+    EXPECT_TRUE(Requested("/site/X_viewLocation_Other.html"));
+    const std::string children = Run({"-I:" + config_, "children", "0"}).Out;
+    EXPECT_NE(children.find("12\t" + other + "\n"), std::string::npos) << children;
+}
+
 }  // namespace
