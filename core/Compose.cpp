@@ -1,10 +1,12 @@
 #include "core/Compose.h"
 
 #include <algorithm>
+#include <cctype>
 
 #include "store/Database.h"
 #include "store/Query.h"
 #include "store/Statements.h"
+#include "text/Charset.h"
 
 namespace {
 
@@ -140,6 +142,67 @@ TMemoryRow CaptureRow(const TComposeRow& row, std::string_view templ, bool bodyG
     return captured;
 }
 
+std::string EncodingOf(const TComposeRow& row) {
+    std::string encoding;
+    for (int i = 0; i < row.FieldCount(); ++i)
+        if (row.FieldName(i) == "ENCODING") {
+            row.AppendValue(i, encoding);
+            break;
+        }
+    return encoding;
+}
+
+// One name per character set, for telling whether two documents share one: labels
+// differ in case, blanks and quotes, and Latin-1, ASCII and no label at all are read
+// as Windows-1252 (as DecodeToUtf8 and browsers read them).
+std::string CharsetKey(std::string_view label) {
+    std::string key;
+    for (char c : label)
+        if (c != ' ' && c != '\t' && c != '"' && c != '\'')
+            key += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    static const char* const kWestern[] = {"", "iso-8859-1", "iso8859-1", "latin1", "latin-1",
+                                           "l1", "us-ascii", "ascii", "windows-1252", "cp1252",
+                                           "x-cp1252", "iso_8859-1"};
+    for (const char* western : kWestern)
+        if (key == western) return "windows-1252";
+    if (key == "utf8") return "utf-8";
+    return key;
+}
+
+bool MixedCharsets(const std::vector<TPiece>& pieces, const std::string& frameEncoding) {
+    // The frame's own set counts only when it has a document (its title, say, shows).
+    std::string first = CharsetKey(frameEncoding);
+    bool haveFirst = !frameEncoding.empty();
+    for (const TPiece& piece : pieces) {
+        const std::string key = CharsetKey(piece.Encoding);
+        if (!haveFirst) {
+            first = key;
+            haveFirst = true;
+        } else if (key != first) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The row's values decoded from encoding to UTF-8; its "ENCODING" column says "UTF-8".
+TMemoryRow RowToUtf8(const TMemoryRow& row, const std::string& encoding, int dialect) {
+    TMemoryRow out = row;
+    const TColumnLookup columns(row, dialect);
+    const int encodingColumn = columns.Find("ENCODING");
+    for (size_t i = 0; i < out.Columns.size(); ++i) {
+        TMemoryRow::TColumn& c = out.Columns[i];
+        if (static_cast<int>(i) == encodingColumn) {
+            // Also where the row has no value (the root's frame): the join must say it.
+            c.Null = false;
+            c.Value = "UTF-8";
+        } else if (!c.Null) {
+            c.Value = DecodeToUtf8(c.Value, encoding);
+        }
+    }
+    return out;
+}
+
 std::string GuideTypeOf(const TComposeRow& row) {
     std::string guideType;
     for (int i = 0; i < row.FieldCount(); ++i)
@@ -234,6 +297,7 @@ bool ReadPiece(TDatabase& db, int nodeId, std::string_view kind, TPiece& piece) 
     const TQueryRow row(q);
     piece.Template = FindTemplate(db, GuideTypeOf(row), kind);
     piece.Row = CaptureRow(row, piece.Template, false, db.EffectiveDialect());
+    piece.Encoding = EncodingOf(row);
     return true;
 }
 
@@ -299,5 +363,19 @@ void ComposeConcatenation(TDatabase& db, int nodeId, const std::vector<TPiece>& 
     const TQueryRow row(q);
     const std::string frame = FindTemplate(db, GuideTypeOf(row), kKindConcat);
     const int dialect = db.EffectiveDialect();
-    ComposeConcatenation(output, frame, CaptureRow(row, frame, true, dialect), pieces, dialect);
+    TMemoryRow frameRow = CaptureRow(row, frame, true, dialect);
+    // The root has no row and so no character set of its own.
+    const std::string frameEncoding = q.Eof() ? std::string() : EncodingOf(row);
+    if (!MixedCharsets(pieces, frameEncoding)) {
+        ComposeConcatenation(output, frame, frameRow, pieces, dialect);
+        return;
+    }
+    std::vector<TPiece> utf8(pieces.size());
+    for (size_t i = 0; i < pieces.size(); ++i) {
+        utf8[i].Template = DecodeToUtf8(pieces[i].Template, "utf-8");
+        utf8[i].Row = RowToUtf8(pieces[i].Row, pieces[i].Encoding, dialect);
+        utf8[i].Encoding = "UTF-8";
+    }
+    ComposeConcatenation(output, DecodeToUtf8(frame, "utf-8"),
+                         RowToUtf8(frameRow, frameEncoding, dialect), utf8, dialect);
 }

@@ -3,7 +3,9 @@
 // "<#BODY#>" markers by the joined pieces.
 //
 // Everything is bytes: templates, column values and results are copied as they are,
-// with no character conversion, so documents of different encodings join byte for byte.
+// with no character conversion, with one exception: a join of documents in different
+// character sets is made in UTF-8 (see ComposeConcatenation), since no single set
+// could declare bytes of both.
 // Nothing here keeps state between calls; every call reads the template afresh.
 #pragma once
 
@@ -90,6 +92,7 @@ bool ComposeNode(TDatabase& db, int nodeId, std::string_view kind, std::string& 
 struct TPiece {
     std::string Template;
     TMemoryRow Row;
+    std::string Encoding;  // the document's ENCODING, whether the template shows it or not
 };
 
 // Reads node nodeId's row and its template of the kind into piece. Only the columns
@@ -108,5 +111,8 @@ void ComposeConcatenation(std::string& output, std::string_view frame, const TMe
 // Composes the "CONCAT" frame of node nodeId around the pieces, appending to output.
 // When the node has no row (the root of the tree) the frame's column markers give
 // nothing and the guide type is empty, so the "DEFAULT" frame is used.
+// When the pieces and the frame's document are all in one character set, bytes are
+// joined as they are. When their sets differ, every value and template is decoded to
+// UTF-8 (DecodeToUtf8) and the frame's "ENCODING" marker says "UTF-8".
 void ComposeConcatenation(TDatabase& db, int nodeId, const std::vector<TPiece>& pieces,
                           std::string& output);

@@ -200,4 +200,53 @@ TEST_F(ComposeTest, BytesPassUnchanged) {
     Exec("UPDATE NODE SET BODY=NULL WHERE NODE_ID=2");
 }
 
+TEST_F(ComposeTest, DocumentsOfDifferentCharacterSetsJoinAsUtf8) {
+    // Latin-1 under two labels (one set), and UTF-8.
+    const auto add = [this](int id, const std::string& title, const std::string& body,
+                            const std::string& encoding) {
+        TQuery q(d3);
+        q.SetSQL("INSERT INTO NODE (NODE_ID, TITLE, ORIG_ID, GUIDE_TYPE, BODY, ENCODING) "
+                 "VALUES (:Id, :T, :O, 'MIX', :B, :E)");
+        q.SetParam("Id", id);
+        q.SetParam("T", title);
+        q.SetParam("O", "mix" + std::to_string(id));
+        q.SetParam("B", body);
+        q.SetParam("E", encoding);
+        q.ExecSQL();
+        tr3.CommitRetaining();
+    };
+    add(60, "Caf\xE9", "cr\xE8me", "ISO-8859-1");
+    add(61, "Na\xEFve", "d\xE9j\xE0", " windows-1252");
+    add(62, "Caf\xC3\xA9", "cr\xC3\xA8me", "utf-8");
+    AddTemplate("MIX", "CONCAT", "<meta charset=<#ENCODING#>><#TITLE#>|<#BODY#>");
+    AddTemplate("MIX", "CONCAT2", "<#TITLE#>:<#BODY#>;");
+    AddTemplate("DEFAULT", "CONCAT", "[<#ENCODING#>]<#BODY#>");
+    const auto join = [this](int frameId, std::vector<int> ids) {
+        std::vector<TPiece> pieces;
+        for (int id : ids) {
+            TPiece piece;
+            EXPECT_TRUE(ReadPiece(d3, id, kKindConcat2, piece));
+            pieces.push_back(std::move(piece));
+        }
+        std::string out;
+        ComposeConcatenation(d3, frameId, pieces, out);
+        return out;
+    };
+
+    // One set, whatever its labels: the bytes as stored, the frame's own label.
+    EXPECT_EQ(join(60, {60, 61}),
+              "<meta charset=ISO-8859-1>Caf\xE9|Caf\xE9:cr\xE8me;Na\xEFve:d\xE9j\xE0;");
+    EXPECT_EQ(join(62, {62}), "<meta charset=utf-8>Caf\xC3\xA9|Caf\xC3\xA9:cr\xC3\xA8me;");
+    // Sets that differ: every piece and the frame's title in UTF-8, declared so.
+    EXPECT_EQ(join(62, {60, 62, 61}),
+              "<meta charset=UTF-8>Caf\xC3\xA9|Caf\xC3\xA9:cr\xC3\xA8me;"
+              "Caf\xC3\xA9:cr\xC3\xA8me;Na\xC3\xAFve:d\xC3\xA9j\xC3\xA0;");
+    // A frame in one set around pieces of another counts as a mix too.
+    EXPECT_EQ(join(62, {60}), "<meta charset=UTF-8>Caf\xC3\xA9|Caf\xC3\xA9:cr\xC3\xA8me;");
+    // The root has no set of its own; a mixed join still says UTF-8.
+    EXPECT_EQ(join(0, {60, 62}), "[UTF-8]Caf\xC3\xA9:cr\xC3\xA8me;Caf\xC3\xA9:cr\xC3\xA8me;");
+    EXPECT_EQ(join(0, {60}), "[]Caf\xE9:cr\xE8me;");
+    Exec("DELETE FROM NODE WHERE NODE_ID IN (60, 61, 62)");
+}
+
 }  // namespace
