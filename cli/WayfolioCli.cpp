@@ -34,6 +34,7 @@
 #include "store/OneValue.h"
 #include "store/Query.h"
 #include "store/Statements.h"
+#include "text/SafeText.h"
 #include "text/ScopeExit.h"
 
 namespace {
@@ -325,21 +326,23 @@ int SearchDocuments(TDatabase& db, const std::string& query) {
     });
     if (progressShown) std::fputs("\r\033[K", stderr);
     if (StopSignal) return 128 + static_cast<int>(StopSignal);
-    // Matches are shown in bold on a terminal; a pipe gets the plain text.
+    // Matches are shown in bold on a terminal; a pipe gets the plain text. Titles and
+    // texts came from the web: they pass the log's safe-text rule, so that no control
+    // of theirs reaches the terminal; only the bold marks are ours.
     const bool bold = isatty(STDOUT_FILENO) == 1;
     std::string out;
     for (const TSearchHit& hit : hits) {
         std::string snippet;
-        for (char c : hit.Snippet) {
-            if (c == kMatchStart)
-                snippet += bold ? "\033[1m" : "";
-            else if (c == kMatchEnd)
-                snippet += bold ? "\033[0m" : "";
-            else
-                snippet += c;
+        size_t from = 0;
+        for (size_t i = 0; i <= hit.Snippet.size(); ++i) {
+            const bool end = i == hit.Snippet.size();
+            if (!end && hit.Snippet[i] != kMatchStart && hit.Snippet[i] != kMatchEnd) continue;
+            snippet += SafeLogText(OneLine(hit.Snippet.substr(from, i - from)));
+            if (!end && bold) snippet += hit.Snippet[i] == kMatchStart ? "\033[1m" : "\033[0m";
+            from = i + 1;
         }
-        out +=
-            std::to_string(hit.NodeId) + "\t" + OneLine(hit.Title) + "\t" + OneLine(snippet) + "\n";
+        out += std::to_string(hit.NodeId) + "\t" + SafeLogText(OneLine(hit.Title)) + "\t" +
+               snippet + "\n";
     }
     if (!WriteAll(out)) return Fail(std::string("cannot write the list: ") + std::strerror(errno));
     return kExitOk;
@@ -442,8 +445,13 @@ const TCommand kCommands[] = {
      "list the stored documents that hold the words, best\n"
      "first, one per line: id, a tab, the title, a tab, a\n"
      "snippet of the text around the matches. All words\n"
-     "must occur; \"quoted words\" form a phrase; word* matches\n"
-     "words beginning so; accents are ignored. The index is\n"
+     "must occur, in any of their forms (market, markets);\n"
+     "a OR b needs either; -word or NOT word leaves documents\n"
+     "with it out; \"quoted words\" form a phrase; title:word\n"
+     "looks in titles only; word* matches words beginning so;\n"
+     "accents are ignored. Anything else is a word to look\n"
+     "for. Every word after search belongs to the query,\n"
+     "-word included. The index is\n"
      "kept in $XDG_CACHE_HOME/wayfolio/ (~/.cache/wayfolio/)\n"
      "and brought up to date with the database first",
      TakeQuery, [](TDatabase& db, const TCliArgs& a) { return SearchDocuments(db, a.Query); }},
@@ -591,6 +599,11 @@ int main(int argc, char* argv[]) {
     std::vector<std::string> words;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
+        // A query's words are the query's: "-tourist" leaves a word out, it is no option.
+        if (!words.empty() && words[0] == "search") {
+            words.emplace_back(arg);
+            continue;
+        }
         std::string_view value;
         if (const TOption* option = FindOption(arg, value)) {
             option->Take(args, value);

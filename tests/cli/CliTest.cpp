@@ -294,6 +294,10 @@ TEST_F(CliTest, SearchListsTheDocumentsFoundBestFirst) {
     Release();
     setenv("XDG_CACHE_HOME", (temp_.Folder() + "/cache").c_str(), 1);
     ASSERT_EQ(Run({"-I:" + config_, "reload-branch", "1"}).Status, 0);
+    // A title with terminal controls: ESC, and CSI as U+009B.
+    temp_.RunIsql(
+        "UPDATE NODE SET TITLE='Notes' || ASCII_CHAR(27) || '[2J' || ASCII_CHAR(194) || "
+        "ASCII_CHAR(155) || '31m' WHERE NODE_ID=2;\nCOMMIT;\n");
 
     // "Two" is the title of 12 and a word of its text; 1 and 11 only link to it.
     const TResult two = Run({"-I:" + config_, "search", "two"});
@@ -307,9 +311,18 @@ TEST_F(CliTest, SearchListsTheDocumentsFoundBestFirst) {
     EXPECT_EQ(phrase.Out.rfind("11\tSlow\t", 0), 0u) << phrase.Out;
     EXPECT_EQ(std::count(phrase.Out.begin(), phrase.Out.end(), '\n'), 1) << phrase.Out;
 
+    // The query language's refusals are said, not searched.
+    const TResult refused = Run({"-I:" + config_, "search", "-two"});
+    EXPECT_EQ(refused.Status, 1);
+    EXPECT_NE(refused.Err.find("word to look for"), std::string::npos) << refused.Err;
+
     const TResult none = Run({"-I:" + config_, "search", "nowhere"});
     EXPECT_EQ(none.Status, 0) << none.Err;
     EXPECT_EQ(none.Out, "");
+    const TResult hostile = Run({"-I:" + config_, "search", "notes"});
+    EXPECT_EQ(hostile.Out.rfind("2\tNotes", 0), 0u) << hostile.Out;
+    EXPECT_EQ(hostile.Out.find('\x1b'), std::string::npos) << hostile.Out;
+    EXPECT_EQ(hostile.Out.find("\xc2\x9b"), std::string::npos) << hostile.Out;
     const TResult usage = Run({"-I:" + config_, "search"});
     EXPECT_EQ(usage.Status, 2);
     EXPECT_NE(usage.Err.find("QUERY"), std::string::npos) << usage.Err;
