@@ -36,6 +36,7 @@
 #include "core/StopSignals.h"
 #include "export/BookText.h"
 #include "export/EpubWriter.h"
+#include "text/ScopeExit.h"
 
 namespace {
 
@@ -327,13 +328,7 @@ int WritePdf(const std::string& path, std::vector<TBookChapter> chapters,
         if (fd < 0) fail(std::strerror(errno));
         ::close(fd);
     }
-    struct TRemovePart {
-        const std::string& file;
-        bool keep = false;
-        ~TRemovePart() {
-            if (!keep) std::remove(file.c_str());
-        }
-    } removePart{temporary};
+    TScopeExit removePart([&temporary] { std::remove(temporary.c_str()); });
 
     QTemporaryDir folder;
     if (!folder.isValid()) fail("no temporary folder");
@@ -376,7 +371,7 @@ int WritePdf(const std::string& path, std::vector<TBookChapter> chapters,
         fail(e.what());
     }
     if (std::rename(temporary.c_str(), path.c_str()) != 0) fail("cannot replace the file");
-    removePart.keep = true;
+    removePart.Dismiss();
     return pages;
 }
 

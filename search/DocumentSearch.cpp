@@ -8,6 +8,7 @@
 #include "search/IndexWriter.h"
 #include "store/Database.h"
 #include "store/DbError.h"
+#include "store/OneValue.h"
 #include "store/Query.h"
 #include "store/Statements.h"
 #include "text/Charset.h"
@@ -23,10 +24,8 @@ constexpr double kFullScanShare = 0.05;
 std::string DatabaseIdentity(TDatabase& db) {
     std::string created;
     try {
-        TQuery q(db);
-        q.SetSQL(std::string(Statements::DatabaseCreatedQuery));
-        q.ExecQuery();
-        if (!q.Eof()) created = q.AsText("CREATED");
+        created = OneText(db, std::string(Statements::DatabaseCreatedQuery), "CREATED")
+                      .value_or(std::string());
     } catch (const std::exception&) {
         // Monitoring tables closed to this user: the name alone must do.
     }
