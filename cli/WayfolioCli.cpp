@@ -29,13 +29,14 @@
 #include "export/PdfWriter.h"
 #include "logging/Connect.h"
 #include "logging/LogLines.h"
+#include "script/ReaderCatalogue.h"
 #include "search/DocumentSearch.h"
 #include "store/Database.h"
 #include "store/OneValue.h"
 #include "store/Query.h"
 #include "store/Statements.h"
-#include "text/SafeText.h"
 #include "text/ScopeExit.h"
+#include "text/SafeText.h"
 
 namespace {
 
@@ -51,6 +52,7 @@ struct TCliArgs {
     std::string Query;  // the words "search" looks for
     std::string Url, GuideType, Title;  // the guide "add" creates
     bool Help = false;  // --help: the text is shown at once and nothing runs
+    std::string ReaderFile;  // --reader: a file that serves its guide types for the run
 };
 
 // One row per command: the help text and the dispatch come from the same place, so
@@ -64,10 +66,13 @@ struct TCommand {
     std::string (*Parse)(const TCommand& self, const std::vector<std::string>& words,
                          TCliArgs& args);
     int (*Handle)(TDatabase& db, const TCliArgs& args);
+    bool WithoutDatabase = false;  // the handler gets an unopened database
 };
 
 // One row per option. An attached value follows the name in the same word and its
-// name matches in either case (-I:FILE, /i:FILE); a flag has no value.
+// name matches in either case (-I:FILE, /i:FILE); the value of an option named by a
+// word is the next word or follows "=" (--reader FILE, --reader=FILE); a flag has no
+// value.
 struct TOption {
     const char* Names[2];  // the first is the one the help shows
     const char* Value;     // the value's name in the help, or nullptr for a flag
@@ -76,9 +81,10 @@ struct TOption {
 };
 
 const char* const kHelpIntro =
-    "Usage: wayfolio-cli [-I:FILE] COMMAND NODE_ID\n"
+    "Usage: wayfolio-cli [-I:FILE] [--reader FILE] COMMAND NODE_ID\n"
     "       wayfolio-cli [-I:FILE] search QUERY\n"
     "       wayfolio-cli [-I:FILE] add URL GUIDE_TYPE [TITLE]\n"
+    "       wayfolio-cli [-I:FILE] readers\n"
     "\n"
     "Gathers travel-guide pages into the Wayfolio database without a window, and\n"
     "lists and shows the documents stored there.\n";
@@ -297,6 +303,23 @@ int CheckPages(TDatabase& db, int nodeId) {
     return bad == 0 ? kExitOk : kExitFailed;
 }
 
+// The guide types and who serves each; files that cannot be used go to standard error.
+int ListReaders() {
+    std::string out;
+    for (const TReaderInfo& info : Readers().List())
+        out += info.GuideType + "\t" + OneLine(info.Source) + "\t" + OneLine(info.Description) +
+               "\n";
+    if (!WriteAll(out)) return Fail(std::string("cannot write the list: ") + std::strerror(errno));
+    const std::vector<TReaderProblem> problems = Readers().Problems();
+    for (const TReaderProblem& problem : problems) Fail(problem.Message);
+    return problems.empty() ? kExitOk : kExitFailed;
+}
+
+std::string TakeNoWords(const TCommand& self, const std::vector<std::string>& words, TCliArgs&) {
+    if (!words.empty()) return std::string(self.Name) + " takes no arguments";
+    return {};
+}
+
 int ExportBook(TDatabase& db, int nodeId, const std::string& file) {
     if (nodeId != 0 && !HasRow(db, nodeId)) return Fail("no document " + std::to_string(nodeId));
     std::vector<TBookChapter> chapters = ReadChapters(db, BranchEntries(db, nodeId));
@@ -462,8 +485,16 @@ const TCommand kCommands[] = {
      "store: one line each, id, verdict (recognised, NOT\n"
      "RECOGNISED, download failed, no page reader), body bytes,\n"
      "links, address, separated by tabs. Exit status 0 when\n"
-     "every page arrived and was recognised, 1 otherwise",
+     "every page arrived and was recognised, 1 otherwise. With\n"
+     "--reader FILE, tries a reader file before installing it",
      TakeOneNodeId, [](TDatabase& db, const TCliArgs& a) { return CheckPages(db, a.NodeId); }},
+    {"readers", "",
+     "list the guide types that have a page reader, one per\n"
+     "line: guide type, the reader file serving it (or \"built\n"
+     "in\"), its description, separated by tabs. Reader files\n"
+     "that cannot be used are named on standard error, with\n"
+     "exit status 1",
+     TakeNoWords, [](TDatabase&, const TCliArgs&) { return ListReaders(); }, true},
     {"export", "NODE_ID FILE",
      "write the document and its whole branch below it, in tree\n"
      "order, as a book: FILE ending in .epub gives an EPUB 3\n"
@@ -486,6 +517,11 @@ const TOption kOptions[] = {
      "Installed, the defaults are $XDG_CONFIG_HOME/wayfolio/wayfolio.ini and\n"
      "$XDG_DATA_HOME/wayfolio/WAYFOLIO.GDB, created on first use.",
      [](TCliArgs&, std::string_view) {}},
+    {{"--reader", nullptr},
+     "FILE",
+     "a reader file (Lua) that serves the guide types it declares for\n"
+     "this run, before the compiled readers and the installed files.",
+     [](TCliArgs& a, std::string_view value) { a.ReaderFile = value; }},
     {{"--help", "-h"},
      nullptr,
      "show this text",
@@ -495,7 +531,7 @@ const TOption kOptions[] = {
 // An option's name with its value as the help shows it: "-I:FILE", "--help".
 std::string OptionShown(const TOption& option) {
     std::string shown = option.Names[0];
-    if (option.Value) shown += option.Value;
+    if (option.Value) shown += (shown.back() == ':' ? "" : " ") + std::string(option.Value);
     return shown;
 }
 
@@ -543,6 +579,17 @@ const TOption* FindOption(std::string_view arg, std::string_view& value) {
         for (const char* name : option.Names) {
             if (!name) continue;
             const std::string_view n = name;
+            if (option.Value && n.back() != ':') {
+                if (arg == n) {
+                    value = {};
+                    return &option;
+                }
+                if (arg.substr(0, n.size() + 1) == std::string(n) + "=") {
+                    value = arg.substr(n.size() + 1);
+                    return &option;
+                }
+                continue;
+            }
             if (option.Value) {
                 if (arg.size() < n.size()) continue;
                 bool same = true;
@@ -606,6 +653,13 @@ int main(int argc, char* argv[]) {
         }
         std::string_view value;
         if (const TOption* option = FindOption(arg, value)) {
+            // An option named by a word takes the next word as its value.
+            if (option->Value && std::string_view(option->Names[0]).back() != ':' &&
+                value.empty()) {
+                if (arg.back() == '=' || i + 1 >= argc)
+                    return Usage(std::string(option->Names[0]) + " takes " + option->Value);
+                value = argv[++i];
+            }
             option->Take(args, value);
             if (args.Help) {
                 std::fputs(HelpText().c_str(), stdout);
@@ -627,7 +681,13 @@ int main(int argc, char* argv[]) {
     int rc = kExitFailed;
     try {
         LoadConfiguration();
-        rc = Run(*command, args);
+        if (!args.ReaderFile.empty()) Readers().ForceFile(args.ReaderFile);
+        if (command->WithoutDatabase) {
+            TDatabase unopened;
+            rc = command->Handle(unopened, args);
+        } else {
+            rc = Run(*command, args);
+        }
     } catch (const EAbort&) {
         // The silent abort ends quietly in the window; here the caller needs to know.
         // An export watches the signal itself, without the flag.
