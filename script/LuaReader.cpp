@@ -5,11 +5,7 @@
 
 #include "script/HtmlTree.h"
 #include "script/ReaderApi.h"
-#if __has_include("text/SafeText.h")  // log safety moving from download/ to text/
 #include "text/SafeText.h"
-#else
-#include "download/WebAddress.h"
-#endif
 
 extern "C" {
 #include <lauxlib.h>

@@ -4,10 +4,8 @@
 #include <string_view>
 
 #include "download/wf_Download.h"
-#include "text/Charset.h"
-#if __has_include("text/Blanks.h")  // blanks moving from download/ to text/
 #include "text/Blanks.h"
-#endif
+#include "text/Charset.h"
 
 extern "C" {
 #include <lauxlib.h>

@@ -12,6 +12,7 @@
 //   DecodeToUtf8(bytes, charset)    text in UTF-8
 //   Scanner(text)                   a cursor that cuts without copying what is left:
 //       s:cut(start, stop)          the part as a string (CutBetween on the cursor)
+//       s:cut_trimmed(start, stop)  the same, trimmed
 //       s:part(start, stop)         the part as a scanner of its own
 //       s:empty(), s:text(), s:contains(what), s:has(start, stop)
 #pragma once
