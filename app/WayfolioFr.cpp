@@ -108,7 +108,8 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     };
     AskExportBookFile = [this] {
         TOwnedDialog<QFileDialog> dialog(new QFileDialog(this));
-        SetupExportBookDialog(*dialog.get());
+        SetupExportBookDialog(*dialog.get(), &ExportScope, ExportScope == TBookScope::bsMarked,
+                              ExportBranchOffered);
         if (dialog->exec() != QDialog::Accepted || !dialog || dialog->selectedFiles().isEmpty())
             return QString();
         return dialog->selectedFiles().first();
@@ -678,14 +679,21 @@ void TForm1::SaveHTMLActionExecute() {
 }
 
 void TForm1::ExportBookActionExecute() {
-    std::vector<TBookEntry> entries;
-    CollectMarked(root_, 0, entries);
-    // Asked before the dialog, so that no empty book is written.
-    if (entries.empty())
+    std::vector<TBookEntry> marked;
+    CollectMarked(root_, 0, marked);
+    // The selected document's branch is offered beside the marked documents, which
+    // stay the default; asked before the dialog, so that no empty book is written.
+    QTreeWidgetItem* selected = Selected();
+    const int selectedId = selected ? NodeIdOf(selected) : 0;
+    ExportBranchOffered = selectedId != 0;
+    if (marked.empty() && !ExportBranchOffered)
         throw EProjError("No document is marked. Mark the documents to export first.");
+    ExportScope = marked.empty() ? TBookScope::bsBranch : TBookScope::bsMarked;
     const QString path = AskExportBookFile();
     if (path.isEmpty()) return;
+    const std::vector<TBookEntry> entries = ScopeEntries(IBDB, ExportScope, marked, selectedId);
     StatusPanel1->setText("Exporting...");
+    StopFlag = false;
     const int count = ExportBook(IBDB, entries, path);
     StatusPanel1->setText(QString("%1 documents exported to %2").arg(count).arg(path));
 }

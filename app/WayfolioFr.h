@@ -9,6 +9,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "app/BookExport.h"
 #include "core/Reload.h"
 #include "store/Database.h"
 
@@ -117,6 +118,10 @@ public:
     void ExportBookActionExecute();
     // Asks for the book's file; empty when the user cancels. Tests replace the dialog.
     std::function<QString()> AskExportBookFile;
+    // What "Export book..." writes, set before AskExportBookFile and changed by it;
+    // the branch is offered when a document is selected.
+    TBookScope ExportScope = TBookScope::bsMarked;
+    bool ExportBranchOffered = false;
     // Asks for the file "Save HTML..." writes; empty when the user cancels. Tests
     // replace the dialog.
     std::function<QString()> AskSaveHTMLFile;

@@ -2,11 +2,13 @@
 // order, nested by their marked ancestors, as an EPUB and as a PDF.
 #include <gtest/gtest.h>
 
+#include <QComboBox>
 #include <QFileDialog>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 #include "app/BookExport.h"
 #include "app/WayfolioFr.h"
@@ -54,6 +56,9 @@ protected:
         form_->FormShow();
         form_->AskExportBookFile = [this] {
             ++asked_;
+            offeredScope_ = form_->ExportScope;
+            offeredBranch_ = form_->ExportBranchOffered;
+            if (choose_) form_->ExportScope = *choose_;
             return answer_;
         };
     }
@@ -69,6 +74,9 @@ protected:
     QTemporaryDir folder_;
     QString answer_;
     int asked_ = 0;
+    TBookScope offeredScope_ = TBookScope::bsMarked;
+    bool offeredBranch_ = false;
+    std::optional<TBookScope> choose_;
 };
 
 TEST_F(ExportWindowTest, MarkedDocumentsInTreeOrderNestedByMarkedAncestors) {
@@ -112,6 +120,59 @@ TEST(ExportBookDialogTest, ChosenTypeGivesTheSuffix) {
     emit dialog.filterSelected("PDF files (*.pdf)");
     EXPECT_EQ(dialog.defaultSuffix(), "pdf");
     EXPECT_FALSE(dialog.testOption(QFileDialog::DontConfirmOverwrite));
+}
+
+// The selected document's branch comes from the database, expanded in the tree or
+// not; it is what a book holds when nothing is marked, and a choice when something is.
+TEST_F(ExportWindowTest, SelectedBranchIsReadWhetherOrNotExpanded) {
+    QTreeWidgetItem* beta = Top(1);
+    ASSERT_FALSE(beta->isExpanded());
+    form_->Nodes->setCurrentItem(beta);
+    answer_ = folder_.filePath("branch.epub");
+    form_->ExportBookActionExecute();
+    EXPECT_TRUE(offeredBranch_);
+    EXPECT_EQ(offeredScope_, TBookScope::bsBranch);
+    std::string nav = Shell("unzip -p '" + answer_.toStdString() + "' OEBPS/nav.xhtml");
+    const std::size_t b = nav.find(">Beta<"), c20 = nav.find(">Child 20<"),
+                      g30 = nav.find(">Grandchild 30<"), c21 = nav.find(">Child 21<");
+    ASSERT_NE(g30, std::string::npos) << nav;
+    EXPECT_LT(b, c20);
+    EXPECT_LT(c20, g30);
+    EXPECT_LT(g30, c21);
+    EXPECT_EQ(nav.find("Gamma"), std::string::npos);
+
+    // Marked documents stay the default; the branch is there to be chosen.
+    form_->SetState(Top(0), siMarked);  // Gamma
+    form_->Nodes->setCurrentItem(beta);
+    answer_ = folder_.filePath("marked.epub");
+    form_->ExportBookActionExecute();
+    EXPECT_EQ(offeredScope_, TBookScope::bsMarked);
+    nav = Shell("unzip -p '" + answer_.toStdString() + "' OEBPS/nav.xhtml");
+    EXPECT_NE(nav.find(">Gamma<"), std::string::npos) << nav;
+    EXPECT_EQ(nav.find("Beta"), std::string::npos) << nav;
+
+    choose_ = TBookScope::bsBranch;
+    answer_ = folder_.filePath("chosen.epub");
+    form_->ExportBookActionExecute();
+    nav = Shell("unzip -p '" + answer_.toStdString() + "' OEBPS/nav.xhtml");
+    EXPECT_NE(nav.find(">Grandchild 30<"), std::string::npos) << nav;
+    EXPECT_EQ(nav.find("Gamma"), std::string::npos) << nav;
+}
+
+TEST(ExportBookDialogTest, BranchOfferedBesideTheMarkedDocuments) {
+    QFileDialog dialog;
+    TBookScope scope = TBookScope::bsMarked;
+    SetupExportBookDialog(dialog, &scope, true, true);
+    auto* choice = dialog.findChild<QComboBox*>("ExportScope");
+    ASSERT_NE(choice, nullptr);
+    EXPECT_EQ(choice->count(), 2);
+    EXPECT_EQ(choice->currentIndex(), 0);
+    choice->setCurrentIndex(1);
+    EXPECT_EQ(scope, TBookScope::bsBranch);
+
+    QFileDialog plain;
+    SetupExportBookDialog(plain, &scope, true, false);
+    EXPECT_EQ(plain.findChild<QComboBox*>("ExportScope"), nullptr);
 }
 
 }  // namespace
