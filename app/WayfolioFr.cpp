@@ -88,6 +88,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     resize(870, 640);
     CreateComponents();
     CreateActions();
+    CreateGuideActions();
     CreateMenus();
     InstallKeyboardAccess(this, {Nodes, HTML, Log});
     IBDB.SetDefaultTransaction(&IBTransaction);
@@ -281,6 +282,8 @@ void TForm1::CreateActions() {
 
 void TForm1::CreateMenus() {
     QMenu* edit = menuBar()->addMenu("Edit");
+    edit->addAction(NewGuideAction);
+    edit->addSeparator();
     edit->addAction(Search->FindAction);
     edit->addSeparator();
     edit->addAction(ToggleNodeAction);
@@ -295,6 +298,7 @@ void TForm1::CreateMenus() {
     tools->addAction(ReloadNodeAction);
     tools->addAction(ReloadChilderEmptyAction);
     tools->addAction(ReloadChildrenAction);
+    tools->addAction(TryReaderAction);
     tools->addSeparator();
     tools->addAction(ExportAction);
     tools->addAction(SaveHTMLAction);
@@ -318,6 +322,7 @@ void TForm1::CreateMenus() {
     PopupMenu1->addAction(ReloadNodeAction);
     PopupMenu1->addAction(ReloadChilderEmptyAction);
     PopupMenu1->addAction(ReloadChildrenAction);
+    PopupMenu1->addAction(TryReaderAction);
     PopupMenu1->addAction(DeleteNodeAction);
 }
 
@@ -418,6 +423,7 @@ void TForm1::FormShow() {
     IBDB.Open();
     SetState(root_, siUnmarked);
     LoadChildren(root_, false);
+    ShowWelcomeIfEmpty();
     // Already loaded: opening the root must not load its children a second time.
     const bool blocked = Nodes->blockSignals(true);
     root_->setExpanded(true);

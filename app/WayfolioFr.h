@@ -65,6 +65,8 @@ public:
     QAction* ExportBookAction = nullptr;
     QAction* GotoWebAction = nullptr;
     QAction* DeleteNodeAction = nullptr;
+    QAction* NewGuideAction = nullptr;   // "New guide...": a top-level document
+    QAction* TryReaderAction = nullptr;  // "Try reader...": a reload shown, not stored
     QMenu* PopupMenu1 = nullptr;
     TSearchPanel* Search = nullptr;  // the search field and its results
 
@@ -116,6 +118,11 @@ public:
     void SaveHTMLActionExecute();
     // "Export book...": the marked documents as an EPUB or a PDF.
     void ExportBookActionExecute();
+    // Adding a guide and trying a reader (GuideActions.cpp).
+    void NewGuideActionExecute();
+    void TryReaderActionExecute();
+    // Shows the welcome page in the view while the database holds no guides.
+    void ShowWelcomeIfEmpty();
     // Asks for the book's file; empty when the user cancels. Tests replace the dialog.
     std::function<QString()> AskExportBookFile;
     // What "Export book..." writes, set before AskExportBookFile and changed by it;
@@ -149,6 +156,7 @@ private:
                         void (TForm1::*handler)());
     void CreateActions();
     void CreateMenus();
+    void CreateGuideActions();
     void CreateComponents();
     // Runs the engine from the selected item, then rebuilds the item selected when it
     // ends (and, with refreshCaption, its caption from the stored title).

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "core/Compose.h"
+#include "core/NodePath.h"
 #include "core/NodeTree.h"
 #include "core/Reload.h"
 #include "download/wf_Download.h"
@@ -98,6 +99,8 @@ bool TryReader(TDatabase& db, int nodeId, TReloadHost& host, TReaderTrial& trial
         return !StopFlag;
     };
     TDownloadHandle handle(nodeId, 0, trial.GuideType);
+    // Bounded by its guide's address, as a reload of the document is.
+    handle.TopUrl = GuideUrl(db, nodeId);
     RunDownload(download, trial.Url, handle);
     if (!arrived) {
         trial.Result = TReaderTrial::trFailed;
