@@ -110,6 +110,7 @@ TSearchPanel::TSearchPanel(TDatabase& db, QWidget* tree, QWidget* parent)
     Results->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     Results->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     Results->hide();
+    Results->installEventFilter(this);
 
     splitter_ = new QSplitter(Qt::Vertical, this);
     splitter_->setChildrenCollapsible(false);
@@ -219,7 +220,7 @@ void TSearchPanel::ShowHits(const std::string& query) {
         item->setData(kHtmlRole, "<b>" + title.toHtmlEscaped() + "</b><br><small>" +
                                      SnippetHtml(hit.Snippet) + "</small>");
     }
-    if (hits.empty()) Status->setText("No document found");
+    Status->setText(HitCountText(static_cast<int>(hits.size())));
     Results->show();
 }
 
@@ -227,7 +228,26 @@ void TSearchPanel::Choose(QListWidgetItem* item) {
     if (item && OnChoose) OnChoose(item->data(kNodeIdRole).toInt());
 }
 
+QString HitCountText(int hits) {
+    if (hits == 0) return "No document found";
+    if (hits == 1) return "1 document found";
+    // The list stops at the best ones; more would not help anybody choose.
+    if (hits >= kMaxHits) return QString("%1 documents found (the best shown)").arg(hits);
+    return QString("%1 documents found").arg(hits);
+}
+
 bool TSearchPanel::eventFilter(QObject* watched, QEvent* event) {
+    // Esc in the results goes back to the field, to type on; the window's Stop keeps
+    // Esc everywhere else.
+    if (watched == Results &&
+        (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress)) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Escape && key->modifiers() == Qt::NoModifier) {
+            if (event->type() == QEvent::KeyPress) Field->setFocus(Qt::ShortcutFocusReason);
+            event->accept();
+            return true;
+        }
+    }
     if (watched == Field &&
         (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress)) {
         auto* key = static_cast<QKeyEvent*>(event);

@@ -17,6 +17,10 @@ class QTimer;
 class TDatabase;
 class TDocumentSearch;
 
+// What the status bar says about a search that found hits documents (the list holds
+// at most the best few dozen).
+QString HitCountText(int hits);
+
 class TSearchPanel : public QWidget {
     Q_OBJECT
 public:

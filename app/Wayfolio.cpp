@@ -1,6 +1,8 @@
 // Program start: configuration first, then the main window and the event loop.
 #include <QApplication>
 #include <QMessageBox>
+#include <cstdio>
+#include <cstring>
 #include <exception>
 
 #include "app/SignalClose.h"
@@ -32,9 +34,35 @@ public:
     }
 };
 
+constexpr const char* kHelp =
+    "Usage: wayfolio [-I:FILE] [QT-OPTIONS]\n"
+    "       wayfolio --help\n"
+    "\n"
+    "Gathers travel-guide pages from the web into a database, shows them as a tree of\n"
+    "documents, joins the marked ones and exports them as a book.\n"
+    "\n"
+    "Options:\n"
+    "  -I:FILE   the configuration file to use (also /I:FILE)\n"
+    "  --help    shows this text and ends\n"
+    "\n"
+    "Qt's own options (-platform, -style, ...) are accepted as well. SIGINT and\n"
+    "SIGTERM close the window as the user would. The same database without a\n"
+    "window: wayfolio-cli. More in the manual page: man wayfolio.\n";
+
+// --help anywhere among the arguments, answered before a display is needed.
+bool AsksForHelp(int argc, char* argv[]) {
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) return true;
+    return false;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    if (AsksForHelp(argc, argv)) {
+        std::fputs(kHelp, stdout);
+        return 0;
+    }
     CmdLine::SetParams(argc, argv);
     ProjIniInit();
     int rc;

@@ -9,6 +9,8 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPainter>
@@ -16,6 +18,7 @@
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QTimer>
+#include <QToolBar>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <chrono>
@@ -25,10 +28,14 @@
 #include "core/DbSettings.h"
 #include "app/BookExport.h"
 #include "app/DocumentView.h"
+#include "app/FocusMarker.h"
 #include "app/KeyboardAccess.h"
 #include "core/NodePath.h"
 #include "core/NodeTree.h"
 #include "app/SearchPanel.h"
+#include "app/RunProgress.h"
+#include "app/ToolBar.h"
+#include "app/TreeExpand.h"
 #include "core/StopSignals.h"
 #include "app/WebLinks.h"
 #include "config/AuxProj.h"
@@ -90,7 +97,10 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     CreateActions();
     CreateGuideActions();
     CreateMenus();
+    CreateToolBar();
     InstallKeyboardAccess(this, {Nodes, HTML, Log});
+    FocusMarker = new TFocusMarker(
+        QList<QWidget*>{Search->Field, Search->Results, Nodes, HTML, Log}, this);
     IBDB.SetDefaultTransaction(&IBTransaction);
     IBDB.SQLDialect = 1;  // the configuration always sets the real one before connecting
     IBDB.BeforeConnect = [this](TDatabase& db) { IBDBBeforeConnect(db); };
@@ -216,14 +226,25 @@ void TForm1::CreateComponents() {
     connect(Nodes, &QTreeWidget::itemExpanded, this, &TForm1::NodesExpanding);
     connect(Nodes, &QTreeWidget::itemCollapsed, this,
             [this](QTreeWidgetItem* item) { Guarded([&] { NodesCollapsed(item); }); });
-    connect(Nodes, &QTreeWidget::itemClicked, this,
-            [this](QTreeWidgetItem*, int) { ToggleNodeAction->trigger(); });
-    connect(Nodes, &QTreeWidget::itemDoubleClicked, this,
-            [this](QTreeWidgetItem*, int) { Guarded([this] { ShowSelectedDocument(); }); });
+    connect(Nodes, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem*, int) {
+        clickedItem_ = Selected();
+        clickedState_ = StateOf(clickedItem_);
+        clickedAt_.start();
+        ToggleNodeAction->trigger();
+    });
+    connect(Nodes, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item, int) {
+        // The click that began the double click toggled the mark; a double click
+        // means "show", so the mark goes back.
+        if (item && item == clickedItem_ &&
+            clickedAt_.elapsed() <= QApplication::doubleClickInterval())
+            SetState(item, clickedState_);
+        clickedItem_ = nullptr;
+        Guarded([this] { ShowSelectedDocument(); });
+    });
     connect(Nodes, &QTreeWidget::currentItemChanged, this, [this] { NodesChange(); });
     connect(Nodes, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
         if (QTreeWidgetItem* item = Nodes->itemAt(pos)) Nodes->setCurrentItem(item);
-        PopupMenu1->popup(Nodes->viewport()->mapToGlobal(pos));
+        ShowTreeMenu(&pos);
     });
 }
 
@@ -278,9 +299,28 @@ void TForm1::CreateActions() {
     DeleteNodeAction =
         MakeAction("Delete node", "Delete node or branch from tree. Undo impossible!",
                    QKeySequence(Qt::Key_Delete), &TForm1::DeleteNodeActionExecute);
+    QuitAction = MakeAction("Quit", "Close the window and end the program",
+                            QKeySequence("Ctrl+Q"), nullptr);
+    connect(QuitAction, &QAction::triggered, this, &QWidget::close);
+}
+
+void TForm1::CreateToolBar() {
+    ToolBar = ::CreateToolBar(this, {{ReloadNodeAction, "Reload", QStyle::SP_BrowserReload},
+                                     {ReloadChildrenAction, "Reload branch", QStyle::SP_DirOpenIcon},
+                                     {StopAction, "Stop", QStyle::SP_BrowserStop},
+                                     {nullptr, "", {}},
+                                     {ExportAction, "Join", QStyle::SP_FileDialogContentsView},
+                                     {ExportBookAction, "Export book", QStyle::SP_DialogSaveButton},
+                                     {nullptr, "", {}},
+                                     {Search->FindAction, "Search", QStyle::SP_FileDialogInfoView}});
+    RunProgress = new TRunProgress(StopAction, this);
+    statusBar()->addWidget(RunProgress, 1);
 }
 
 void TForm1::CreateMenus() {
+    QMenu* file = menuBar()->addMenu("File");
+    file->addAction(QuitAction);
+
     QMenu* edit = menuBar()->addMenu("Edit");
     edit->addAction(NewGuideAction);
     edit->addSeparator();
@@ -381,12 +421,19 @@ void TForm1::LoadChildren(QTreeWidgetItem* node, bool placeholderOnly) {
         return;
     }
     const std::vector<TChildNode> children = ReadChildren(IBDB, nodeId);
+    // Pages link back to their guide and to pages above them: a child that is already
+    // open above offers no children, so no branch goes on without end.
+    const std::vector<int> aboveIds = IdsFromRoot(node, &TForm1::NodeIdOf);
+    const std::unordered_set<int> above(aboveIds.begin(), aboveIds.end());
     // A large level goes in as one insertion, painted once, rather than item by item.
     QList<QTreeWidgetItem*> items;
     items.reserve(static_cast<qsizetype>(children.size()));
     for (const TChildNode& child : children) {
         QTreeWidgetItem* item = AddItem(nullptr, child.Title, child.NodeId, siUnmarked);
-        if (child.HasChildren) AddItem(item, "Loading...", 0, siNone);
+        if (above.count(child.NodeId))
+            MarkLinkedAbove(item);
+        else if (child.HasChildren)
+            AddItem(item, "Loading...", 0, siNone);
         items.append(item);
     }
     const bool updates = Nodes->updatesEnabled();
@@ -421,6 +468,7 @@ void TForm1::FormShow() {
     std::string logFile = GetIniText("Interbase", "LogFile", Logger->LogFile());
     Logger->SetLogFile(logFile.empty() ? "NUL" : logFile);
     IBDB.Open();
+    if (ProjIni) goodSettings_ = std::make_unique<TIniStore>(*ProjIni);
     SetState(root_, siUnmarked);
     LoadChildren(root_, false);
     ShowWelcomeIfEmpty();
@@ -490,6 +538,17 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
             ToggleNodeAction->trigger();
             return true;
         }
+        // The tree's own "expand all below" knows no bound. Without the number pad the
+        // asterisk comes with Shift.
+        if (key->key() == Qt::Key_Asterisk && (mods & ~Qt::ShiftModifier) == Qt::NoModifier) {
+            if (QTreeWidgetItem* item = Selected())
+                Guarded([this, item] { ExpandBranchActionExecute(item); });
+            return true;
+        }
+        if (key->key() == Qt::Key_Menu || (key->key() == Qt::Key_F10 && mods == Qt::ShiftModifier)) {
+            ShowTreeMenu(nullptr);
+            return true;
+        }
     }
     return QMainWindow::eventFilter(watched, event);
 }
@@ -532,13 +591,21 @@ void TForm1::ReloadSelected(bool storeTopContent, int depth, bool reloadAll, boo
     TReloadProgress ended;
     bool stopped = false;
     const auto started = std::chrono::steady_clock::now();
+    // Where the run starts, found again by its path when it ends: the user may move
+    // on meanwhile, and the start item is the one whose branch changed most.
+    const std::vector<int> startPath = IdsFromRoot(Selected(), &TForm1::NodeIdOf);
     {
         // The panel is cleared however the run ends; a run started from inside this
         // one clears it too, and this one shows its counts again at its next document.
         struct TClearProgress {
             QLabel* panel;
-            ~TClearProgress() { panel->clear(); }
-        } clear{StatusPanel2};
+            TRunProgress* progress;
+            ~TClearProgress() {
+                panel->clear();
+                progress->End();
+            }
+        } clear{StatusPanel2, RunProgress};
+        RunProgress->Begin();
         TReloadEngine engine(IBDB, *this);
         engine.ReloadNodes(NodeIdOf(Selected()), storeTopContent, depth, reloadAll);
         ended = engine.Progress();
@@ -556,7 +623,18 @@ void TForm1::ReloadSelected(bool storeTopContent, int depth, bool reloadAll, boo
                           QString(", %1 not recognised").arg(ended.UnknownLayouts));
     // The user may have moved on, or deleted the item, while the run went on.
     QTreeWidgetItem* item = Selected();
-    if (!item || (item != root_ && NodeIdOf(item) == 0)) return;  // none, or a placeholder
+    if (item && (item == root_ || NodeIdOf(item) != 0))  // not a placeholder
+        RefreshAfterRun(item, refreshCaption, true);
+    // The start item too, unless the selected one's refresh took it away or it holds
+    // the selection further down (rebuilding it would lose the user's place).
+    QTreeWidgetItem* start = startPath.empty() ? nullptr : FindByIds(root_, startPath, &TForm1::NodeIdOf);
+    if (!start || start == item) return;
+    for (QTreeWidgetItem* up = item; up; up = up->parent())
+        if (up == start) return;
+    RefreshAfterRun(start, refreshCaption, start->isExpanded());
+}
+
+void TForm1::RefreshAfterRun(QTreeWidgetItem* item, bool refreshCaption, bool fullLevel) {
     std::string title;
     if (refreshCaption && ReadTitle(IBDB, NodeIdOf(item), title))
         item->setText(0, BytesToQString(title));  // the root has no row and stays "All guides"
@@ -565,7 +643,9 @@ void TForm1::ReloadSelected(bool storeTopContent, int depth, bool reloadAll, boo
         font.setBold(true);
         item->setFont(0, font);
     }
-    LoadChildren(item, false);
+    if (IsLinkedAbove(item)) return;  // stays without children, whatever the run stored
+    // A closed item gets its expand mark (or loses it) without opening.
+    LoadChildren(item, !fullLevel);
 }
 
 void TForm1::ProcessMessages() {
@@ -577,6 +657,7 @@ void TForm1::WriteLog(unsigned char channel, const std::string& text) {
 }
 
 void TForm1::ShowProgress(const TReloadProgress& progress) {
+    if (!RunProgress->Show(progress)) return;
     StatusPanel2->setText(
         QString("%1 documents, %2 links").arg(progress.Documents).arg(progress.Links));
 }
@@ -613,6 +694,29 @@ void TForm1::SettingsActionExecute() {
     freshNodes_.clear();  // ids of the database left behind
     qDeleteAll(root_->takeChildren());
     NodesChange();  // should connecting fail, no item of the old tree is left to name
+    try {
+        FormShow();
+    } catch (const EAbort&) {
+        throw;
+    } catch (const std::exception& e) {
+        if (!goodSettings_ || !ProjIni) throw;
+        OfferPreviousSettings(e);
+    }
+}
+
+void TForm1::OfferPreviousSettings(const std::exception& error) {
+    const QString name = BytesToQString(GetIniText("Interbase", "DatabaseName", DefaultDatabaseName()));
+    if (!Confirm(QString("The database \"%1\" cannot be opened:\n%2\n\n"
+                         "Go back to the settings that worked before?")
+                     .arg(name, QString::fromLocal8Bit(error.what()))))
+        throw EAbort();  // the tree stays empty until the settings are changed again
+    *ProjIni = *goodSettings_;
+    try {
+        SaveIni();
+    } catch (const std::exception&) {
+        // As when the dialog saved: the settings hold in memory for this run.
+    }
+    IBDB.Close();
     FormShow();
 }
 
@@ -682,6 +786,45 @@ void TForm1::SaveHTMLActionExecute() {
     const QString path = AskSaveHTMLFile();
     if (path.isEmpty()) return;
     HTML->SaveDocument(path);
+    StatusPanel1->setText(QString("Document saved to %1").arg(path));
+}
+
+void TForm1::ExpandBranchActionExecute(QTreeWidgetItem* item) {
+    // Enough for any guide a person reads through; a branch whose documents link
+    // every which way stops here instead of filling the memory.
+    constexpr int kMaxItems = 20000;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    struct TRestoreCursor {
+        ~TRestoreCursor() { QApplication::restoreOverrideCursor(); }
+    } restore;
+    if (!ExpandBranch(item, kMaxItems))
+        StatusPanel1->setText(QString("Branch opened in part: more than %1 items").arg(kMaxItems));
+}
+
+void TForm1::ShowTreeMenu(const QPoint* pos) {
+    QTreeWidgetItem* item = Selected();
+    QPoint at;
+    if (pos) {
+        at = *pos;
+    } else {
+        // From the keyboard: beside the current item, or the tree's corner.
+        const QRect rect = item ? Nodes->visualItemRect(item) : QRect();
+        at = rect.isValid() ? QPoint(rect.left() + 16, rect.center().y()) : QPoint(4, 4);
+    }
+    // The root and the placeholders stand for no document: only marking applies.
+    const bool document = item && item != root_ && NodeIdOf(item) != 0;
+    const QList<QAction*> needDocument = {GotoWebAction, ReloadNodeAction,
+                                          ReloadChilderEmptyAction, ReloadChildrenAction,
+                                          DeleteNodeAction};
+    for (QAction* action : needDocument) action->setEnabled(document);
+    const bool any = item != nullptr;
+    for (QAction* action : {ToggleNodeAction, SelectBranchAction, UnselectBranchAction})
+        action->setEnabled(any);
+    // The shortcuts work again once the menu is gone, whatever is selected then.
+    connect(PopupMenu1, &QMenu::aboutToHide, this, [this] {
+        for (QAction* action : PopupMenu1->actions()) action->setEnabled(true);
+    }, Qt::SingleShotConnection);
+    PopupMenu1->popup(Nodes->viewport()->mapToGlobal(at));
 }
 
 void TForm1::ExportBookActionExecute() {

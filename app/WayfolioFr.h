@@ -2,7 +2,9 @@
 // actions that gather, show, join and save documents.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QMainWindow>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -16,6 +18,7 @@
 class QAction;
 class QLabel;
 class QMenu;
+class QPoint;
 class QSplitter;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -24,6 +27,10 @@ class TDocumentView;
 class TSearchPanel;
 struct TPiece;
 class TTerminal;
+class TIniStore;
+class TRunProgress;
+class TFocusMarker;
+class QToolBar;
 class TFileTermLogger;
 
 // Tree item state images.
@@ -65,6 +72,10 @@ public:
     QAction* ExportBookAction = nullptr;
     QAction* GotoWebAction = nullptr;
     QAction* DeleteNodeAction = nullptr;
+    QAction* QuitAction = nullptr;
+    QToolBar* ToolBar = nullptr;
+    TRunProgress* RunProgress = nullptr;  // a run's progress and its Stop button
+    TFocusMarker* FocusMarker = nullptr;
     QAction* NewGuideAction = nullptr;   // "New guide...": a top-level document
     QAction* TryReaderAction = nullptr;  // "Try reader...": a reload shown, not stored
     QMenu* PopupMenu1 = nullptr;
@@ -109,6 +120,11 @@ public:
     // Shows a document found by a search and selects it in the tree, opening the
     // branches above it.
     void ShowFoundDocument(int nodeId);
+    // Opens the item's whole branch (numpad *), up to a bound on the items added.
+    void ExpandBranchActionExecute(QTreeWidgetItem* item);
+    // The tree's context menu at the current item (Shift+F10, the Menu key) or at pos;
+    // commands that do not apply to the item are greyed while it is open.
+    void ShowTreeMenu(const QPoint* pos);
 
     // Joining and saving documents.
     // Reads every marked item at and below item, parent before children, in tree
@@ -158,6 +174,12 @@ private:
     void CreateMenus();
     void CreateGuideActions();
     void CreateComponents();
+    void CreateToolBar();
+    // Re-reads an item after a run: caption (when asked) and children.
+    void RefreshAfterRun(QTreeWidgetItem* item, bool refreshCaption, bool fullLevel);
+    // After the settings were confirmed and the database could not be opened: names it,
+    // and offers the settings that worked before back.
+    void OfferPreviousSettings(const std::exception& error);
     // Runs the engine from the selected item, then rebuilds the item selected when it
     // ends (and, with refreshCaption, its caption from the stored title).
     void ReloadSelected(bool storeTopContent, int depth, bool reloadAll, bool refreshCaption);
@@ -168,4 +190,12 @@ private:
     bool shown_ = false;
     // Documents new or changed in the last run, shown in bold until they are shown.
     std::unordered_set<int> freshNodes_;
+    // The item the last click toggled and its mark before, so that a double click,
+    // which begins with a click, leaves the mark as it was.
+    QTreeWidgetItem* clickedItem_ = nullptr;
+    int clickedState_ = 0;
+    QElapsedTimer clickedAt_;
+    // The configuration as it was when the database last opened, offered back when
+    // new settings cannot open theirs.
+    std::unique_ptr<TIniStore> goodSettings_;
 };

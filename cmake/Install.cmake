@@ -8,7 +8,8 @@ foreach(size 16 24 32 48 64 128 256)
           RENAME wayfolio.png)
 endforeach()
 install(FILES ${CMAKE_SOURCE_DIR}/app/wayfolio.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-install(FILES ${CMAKE_SOURCE_DIR}/cli/wayfolio-cli.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${CMAKE_SOURCE_DIR}/app/wayfolio.1 ${CMAKE_SOURCE_DIR}/cli/wayfolio-cli.1
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${CMAKE_SOURCE_DIR}/db/schema.sql ${CMAKE_SOURCE_DIR}/db/templates.sql
               ${CMAKE_SOURCE_DIR}/db/demo.sql
         DESTINATION ${CMAKE_INSTALL_DATADIR}/wayfolio/db)

@@ -344,6 +344,7 @@ void TReloadEngine::ReloadDocument(TDownload& Download, const std::string& Guide
     if (Stopping()) throw EAbort();
     const bool top = progress_.Documents == 0;
     ++progress_.Documents;
+    progress_.CurrentUrl = Url;
 
     Download.OnLog = [this](const std::string& msg) { LogMessage(msg); };
     // The content callback always notes that the page arrived, so that a failed

@@ -41,6 +41,7 @@ struct TReloadProgress {
     int ChangedDocuments = 0;
     int UnchangedDocuments = 0;
     int LinksAdded = 0;
+    std::string CurrentUrl;  // the address of the document the run is on
 };
 
 // One line telling what a run did and what it changed, for the log, the status bar

@@ -126,7 +126,13 @@ void TSettingsDialog::LoadFromIni() {
 }
 
 void TSettingsDialog::StoreToIni() const {
-    for (const auto& field : fields_) PutIniText(Section, field.key, FieldValue(field));
+    for (const auto& field : fields_) {
+        const std::string value = FieldValue(field);
+        // A field left empty for a key the file does not hold stays out of the file, so
+        // that the key keeps its default (an empty database name would open nothing).
+        if (value.empty() && !(ProjIni && ProjIni->HasKey(Section, field.key))) continue;
+        PutIniText(Section, field.key, value);
+    }
 }
 
 void TSettingsDialog::ShowValuesInUse(

@@ -22,8 +22,9 @@ public:
     // defaults the connection would use, so an absent key shows as an empty field
     // ("CharSet" shows "NONE").
     void LoadFromIni();
-    // Writes every field into the store exactly as typed, empty fields as empty values,
-    // in a fixed key order. A field left as loaded writes back the very bytes it was
+    // Writes every field into the store exactly as typed, in a fixed key order; an
+    // empty field is written only over a key the file holds (an absent key keeps its
+    // default). A field left as loaded writes back the very bytes it was
     // loaded from, even when they were not UTF-8.
     void StoreToIni() const;
     // Shows, as grey placeholder text in an empty field, the value the program uses for

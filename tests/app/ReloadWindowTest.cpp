@@ -6,10 +6,12 @@
 #include <QApplication>
 #include <QLabel>
 #include <QTimer>
+#include <QToolButton>
 #include <QTreeWidget>
 #include <chrono>
 #include <fstream>
 
+#include "app/RunProgress.h"
 #include "app/WayfolioFr.h"
 #include "config/AuxProj.h"
 #include "samples/SamplePages.h"
@@ -114,6 +116,35 @@ TEST_F(ReloadWindowTest, ReloadDocumentRefreshesCaptionAndChildren) {
     form_->Nodes->setCurrentItem(notes);
     form_->ReloadNodeAction->trigger();
     EXPECT_EQ(notes->text(0), "Notes 2");
+}
+
+TEST_F(ReloadWindowTest, ARunShowsItsProgressAndRefreshesItsStartWhenTheSelectionMoved) {
+    QTreeWidgetItem* top = Top(0);
+    ASSERT_EQ(top->childCount(), 0);  // no links known yet
+    form_->Nodes->setCurrentItem(top);
+    bool shownDuring = false;
+    QString during;
+    DuringRun([&] {
+        shownDuring = !form_->RunProgress->isHidden();
+        during = form_->RunProgress->Text->text();
+        form_->Nodes->setCurrentItem(Top(1));  // the user moves on
+    });
+    form_->ReloadChildrenAction->trigger();
+    EXPECT_TRUE(shownDuring);
+    EXPECT_TRUE(during.startsWith("1 documents done: http://")) << during.toStdString();
+    EXPECT_TRUE(during.endsWith("/site/X_viewLocation_Top.html")) << during.toStdString();
+    EXPECT_TRUE(form_->RunProgress->isHidden());
+    // The start item, closed, offers its new children; opened, it lists them.
+    EXPECT_EQ(Captions(top), QStringList{"Loading..."});
+    top->setExpanded(true);
+    EXPECT_EQ(Captions(top), (QStringList{"One", "Two"}));
+
+    // The Stop button beside the bar stops the run.
+    form_->Nodes->setCurrentItem(top);
+    const size_t before = server_.Requests().size();
+    DuringRun([&] { form_->RunProgress->StopButton->click(); });
+    form_->ReloadChildrenAction->trigger();
+    EXPECT_EQ(server_.Requests().size(), before + 1);
 }
 
 TEST_F(ReloadWindowTest, BranchActionsWalkTheBranchAndStopEndsThem) {

@@ -112,6 +112,36 @@ TEST_F(SearchWindowTest, EscapeClearsTheFieldWithoutStoppingARun) {
     StopFlag = false;
 }
 
+TEST_F(SearchWindowTest, TypingSearchesCountsHitsAndKeysMoveBetweenFieldAndResults) {
+    form_->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form_.get()));
+    QApplication::setActiveWindow(form_.get());
+    TSearchPanel* search = form_->Search;
+    search->Field->setFocus();
+    // No Enter: the search runs once typing pauses.
+    QTest::keyClicks(search->Field, "zanzibar");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return search->Results->count() == 2; }, 10000))
+        << search->Status->text().toStdString();
+    EXPECT_EQ(search->Status->text(), "2 documents found");
+
+    QTest::keyClick(search->Field, Qt::Key_Down);
+    ASSERT_EQ(QApplication::focusWidget(), search->Results);
+    EXPECT_EQ(search->Results->currentRow(), 0);
+    // Esc in the results goes back to the field, keeping the text, and stops nothing.
+    StopFlag = false;
+    QTest::keyClick(search->Results, Qt::Key_Escape);
+    EXPECT_EQ(QApplication::focusWidget(), search->Field);
+    EXPECT_EQ(search->Field->text(), "zanzibar");
+    EXPECT_FALSE(StopFlag);
+
+    QTest::keyClicks(search->Field, "x");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return search->Status->text() == "No document found"; },
+                                10000))
+        << search->Status->text().toStdString();
+    EXPECT_EQ(HitCountText(1), "1 document found");
+    EXPECT_EQ(HitCountText(50), "50 documents found (the best shown)");
+}
+
 TEST_F(SearchWindowTest, ADocumentNoLongerStoredIsReportedNotShown) {
     TSearchPanel* search = form_->Search;
     QTest::keyClicks(search->Field, "ferries");

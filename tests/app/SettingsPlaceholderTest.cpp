@@ -39,13 +39,24 @@ TEST(SettingsPlaceholderTest, KeysTheFileLeavesOutShowTheValueInUseAndStayEmptyW
     EXPECT_EQ(dialect, "3");
     EXPECT_EQ(maxLines, "100");
 
-    // Saved, the field stays empty in the file, as the dialog always did.
+    // OK without a change writes no empty value over the keys the file left out: they
+    // keep meaning the defaults, shown again the next time. (The default database does
+    // not exist beside the test program; that message is answered.)
     auto ok = WhenModal<TSettingsDialog>([](TSettingsDialog* d) { d->OKBtn->click(); });
-    // An empty database name fails to connect; the message is answered.
     auto error = WhenModal<QMessageBox>([](QMessageBox* b) { b->accept(); });
     form->SettingsAction->trigger();
     EXPECT_TRUE(ok->Ran());
-    EXPECT_NE(ReadWholeFile(ProjIniName).find("DatabaseName=\r\n"), std::string::npos);
+    const std::string file = ReadWholeFile(ProjIniName);
+    EXPECT_EQ(file.find("DatabaseName="), std::string::npos) << file;
+    EXPECT_EQ(file.find("SQLDialect="), std::string::npos) << file;
+    EXPECT_NE(file.find("User=reader\r\n"), std::string::npos) << file;
+    auto again = WhenModal<TSettingsDialog>([&](TSettingsDialog* d) {
+        database = d->Database->placeholderText();
+        d->CancelBtn->click();
+    });
+    form->SettingsAction->trigger();
+    ASSERT_TRUE(again->Ran());
+    EXPECT_EQ(database.toStdString(), DefaultDatabaseName());
     form.reset();
     ProjIni.reset();
 }

@@ -112,6 +112,34 @@ TEST_F(SettingsWindowTest, AFailedReconnectLeavesNoIdOfAVanishedItemInTheStatusB
     EXPECT_EQ(form_->StatusPanel0->text(), current ? QString("0") : QString());
 }
 
+TEST_F(SettingsWindowTest, AFailedReconnectNamesTheDatabaseAndOffersThePreviousSettingsBack) {
+    const std::string missing = db_->Folder() + "/missing.fdb";
+    QStringList questions;
+    bool goBack = false;
+    form_->Confirm = [&](const QString& q) {
+        questions << q;
+        return goBack;
+    };
+    // Declined: the tree stays empty and the file keeps what the user typed.
+    RunSettings(true, [&](TSettingsDialog* d) { d->Database->setText(QString::fromStdString(missing)); });
+    ASSERT_EQ(questions.size(), 1);
+    EXPECT_TRUE(questions[0].contains(QString::fromStdString("\"" + missing + "\"")))
+        << questions[0].toStdString();
+    EXPECT_FALSE(form_->IBDB.Connected());
+    EXPECT_EQ(form_->RootItem()->childCount(), 0);
+    EXPECT_NE(ReadWholeFile(ProjIniName).find("DatabaseName=" + missing), std::string::npos);
+
+    // Accepted: the settings that last opened a database are back, in memory and in
+    // the file.
+    goBack = true;
+    RunSettings(true, [&](TSettingsDialog* d) { d->MaxLines->setText("0x10"); });
+    ASSERT_EQ(questions.size(), 2);  // still the missing database
+    EXPECT_TRUE(form_->IBDB.Connected());
+    EXPECT_EQ(form_->RootItem()->childCount(), 3);
+    const std::string file = ReadWholeFile(ProjIniName);
+    EXPECT_NE(file.find("DatabaseName=" + db_->Path() + "\r\n"), std::string::npos) << file;
+}
+
 // Every document with its title, body and number of children, one line each.
 std::string Snapshot(TDatabase& db) {
     TQuery q(db);
