@@ -657,9 +657,9 @@ void TForm1::WriteLog(unsigned char channel, const std::string& text) {
 }
 
 void TForm1::ShowProgress(const TReloadProgress& progress) {
-    if (!RunProgress->Show(progress)) return;
     StatusPanel2->setText(
         QString("%1 documents, %2 links").arg(progress.Documents).arg(progress.Links));
+    RunProgress->Show(progress);
 }
 
 void TForm1::GotoWebActionExecute() {
