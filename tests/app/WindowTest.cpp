@@ -222,7 +222,7 @@ TEST_F(WindowTest, MenusCarryTheActionsWithShortcutsAndHintsReachTheStatusBar) {
     EXPECT_EQ(popup,
               (QStringList{"Goto web", "-", "Toggle node", "Select branch", "Unselect branch", "-",
                            "Reload document", "Load branch documents (empty only)",
-                           "Reload branch documents", "Delete node"}));
+                           "Reload branch documents", "Try reader...", "Delete node"}));
     form_->ShowHint("short|the long part");
     EXPECT_EQ(form_->StatusPanel1->text(), "the long part");
     form_->GotoWebAction->showStatusText(form_.get());
