@@ -675,7 +675,8 @@ TEST_F(ReloadTest, StopEndsATransferThatNeverEnds) {
     };
     ASSERT_TRUE(Run(w, false, 999, true));
     EXPECT_TRUE(StopFlag);
-    EXPECT_EQ(progress_.FailedDownloads, 1);
+    // A download the user stopped is no failure of the server's.
+    EXPECT_EQ(progress_.FailedDownloads, 0);
     EXPECT_EQ(Column(7, "BODY"), "old body");
     EXPECT_TRUE(host_.Channel(3).empty());
     const auto lines = host_.Channel(1);
@@ -783,8 +784,11 @@ TEST_F(ReloadTest, ARunInsideAnotherRunKeepsItsOwnVisitedDocuments) {
         EXPECT_EQ(engine.Progress().Documents, 2);
     };
     ASSERT_TRUE(Run(outer, false, 999, true));
-    // O1 was walked by the inner run too: each run keeps its own set.
-    EXPECT_EQ(site_->Hits(TSite::Loc("O1")), 2);
+    // O1 was walked by the inner run too: each run keeps its own set. (The outer run
+    // may have asked for O1 ahead of its turn; the inner run stored O1 since, so that
+    // copy is stale and the outer run asks again at its turn.)
+    EXPECT_GE(site_->Hits(TSite::Loc("O1")), 2);
+    EXPECT_LE(site_->Hits(TSite::Loc("O1")), 3);
     EXPECT_EQ(progress_.Documents, 3);
 }
 
