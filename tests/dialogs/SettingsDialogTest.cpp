@@ -157,11 +157,8 @@ TEST_F(SettingsDialogTest, OkWithoutChangesRewritesTheFileKeepingEveryValue) {
               "DatabaseName=/data/caf\xE9.fdb\r\n"
               "Password= with blanks \r\n"
               "Extra=kept\r\n"
-              "User=\r\n"
               "CharSet=NONE\r\n"
-              "SQLDialect=\r\n"
-              "MaxLines=\r\n"
-              "\r\n");
+              "\r\n");  // a key the file did not have, left empty, keeps meaning the default
 }
 
 TEST_F(SettingsDialogTest, TypedValuesAreStoredAsTypedInANewSectionAtTheEnd) {
@@ -181,21 +178,20 @@ TEST_F(SettingsDialogTest, TypedValuesAreStoredAsTypedInANewSectionAtTheEnd) {
     EXPECT_TRUE(ok);
     EXPECT_EQ(ReadWholeFile(iniName_),
               "[Download]\r\nReadTimeout=5000\r\n\r\n"
-              "[Interbase]\r\nDatabaseName=\r\nUser= sysdba\r\nPassword=p=w\r\n"
+              "[Interbase]\r\nUser= sysdba\r\nPassword=p=w\r\n"
               "CharSet=WIN1252\r\nSQLDialect=three\r\nMaxLines=1e3\r\n"
               "LogFile=/tmp/caf\xC3\xA9.log\r\n\r\n");
     // What the connection and the log pane will read back.
     EXPECT_EQ(GetIniNumber("Interbase", "SQLDialect", 3), 3);
     EXPECT_EQ(GetIniNumber("Interbase", "MaxLines", 100), 100);
-    EXPECT_EQ(GetIniText("Interbase", "DatabaseName", "default"), "");
+    // The database left empty is not written: the default stays in use.
+    EXPECT_EQ(GetIniText("Interbase", "DatabaseName", "default"), "default");
 }
 
-TEST_F(SettingsDialogTest, FreshInstallationStoresEmptyValues) {
+TEST_F(SettingsDialogTest, FreshInstallationWritesNoEmptyValueOverADefault) {
     ProjIni = std::make_unique<TIniStore>(TIniStore::FromFile(iniName_));  // no file yet
     EXPECT_TRUE(Run({}, true));
-    EXPECT_EQ(ReadWholeFile(iniName_),
-              "[Interbase]\r\nDatabaseName=\r\nUser=\r\nPassword=\r\nCharSet=NONE\r\n"
-              "SQLDialect=\r\nMaxLines=\r\nLogFile=\r\n\r\n");
+    EXPECT_EQ(ReadWholeFile(iniName_), "[Interbase]\r\nCharSet=NONE\r\n\r\n");
 }
 
 TEST_F(SettingsDialogTest, UnwritableFileKeepsTheSettingsForThisRunWithoutAMessage) {
