@@ -21,31 +21,31 @@ namespace {
 constexpr std::string_view Prelude = R"lua(
 local declared, order = {}, {}
 
-local function xpath_content(spec)
-  for key, value in pairs(spec) do
+local function xpath_content(decl)
+  for key, value in pairs(decl) do
     if (key ~= "body" and key ~= "title") or type(value) ~= "string" then
       error("reader: content takes body and title as XPath expressions", 4)
     end
   end
   return function(page)
     local tree, body, title = page:tree(), "", ""
-    if spec.body then
-      local node = tree:first(spec.body)
+    if decl.body then
+      local node = tree:first(decl.body)
       if node then body = node:inner() end
     end
-    if spec.title then
-      local node = tree:first(spec.title)
+    if decl.title then
+      local node = tree:first(decl.title)
       if node then title = TrimBlanks(node:text()) end
     end
     return TrimBlanks(body), title, "", "utf-8"
   end
 end
 
-local function xpath_links(spec)
-  if type(spec.xpath) ~= "string" then
+local function xpath_links(decl)
+  if type(decl.xpath) ~= "string" then
     error("reader: links takes an xpath expression for the links", 4)
   end
-  local pass = spec.pass or "own"
+  local pass = decl.pass or "own"
   if pass ~= "own" and pass ~= "parent" then
     error("reader: links pass is \"own\" or \"parent\"", 4)
   end
@@ -53,7 +53,7 @@ local function xpath_links(spec)
   return function(page, first)
     if first ~= own then return end
     local order = 0
-    for _, anchor in ipairs(page:tree():xpath(spec.xpath)) do
+    for _, anchor in ipairs(page:tree():xpath(decl.xpath)) do
       local href = anchor:attr("href")
       local text = TrimBlanks(anchor:text())
       if href and TrimBlanks(href) ~= "" and text ~= "" then
@@ -75,24 +75,24 @@ local function callable(value, what, convert)
   return value
 end
 
-function reader(spec)
-  if type(spec) ~= "table" then error("reader takes a table", 2) end
-  local types = spec.guide_types or { spec.guide_type }
+function reader(decl)
+  if type(decl) ~= "table" then error("reader takes a table", 2) end
+  local types = decl.guide_types or { decl.guide_type }
   if type(types) ~= "table" or #types == 0 then
     error("reader: guide_type is missing", 2)
   end
-  if spec.description ~= nil and type(spec.description) ~= "string" then
+  if decl.description ~= nil and type(decl.description) ~= "string" then
     error("reader: description must be text", 2)
   end
-  if spec.charset ~= nil and (type(spec.charset) ~= "string" or spec.charset == "") then
+  if decl.charset ~= nil and (type(decl.charset) ~= "string" or decl.charset == "") then
     error("reader: charset must be the name of a character set", 2)
   end
   local r = {
-    description = spec.description or "",
-    charset = spec.charset or "utf-8",
-    recognise = callable(spec.recognise, "recognise"),
-    content = callable(spec.content, "content", xpath_content),
-    links = callable(spec.links, "links", xpath_links),
+    description = decl.description or "",
+    charset = decl.charset or "utf-8",
+    recognise = callable(decl.recognise, "recognise"),
+    content = callable(decl.content, "content", xpath_content),
+    links = callable(decl.links, "links", xpath_links),
   }
   for _, t in ipairs(types) do
     if type(t) ~= "string" or #t == 0 or #t > 20 then
