@@ -2,22 +2,9 @@
 
 #include <string_view>
 
-namespace {
+#include "text/MarkupEscape.h"
 
-std::string Escape(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        default: out += c;
-        }
-    }
-    return out;
-}
+namespace {
 
 struct TExample {
     std::string_view GuideType;
@@ -68,9 +55,9 @@ std::string WelcomePage(const std::vector<TWelcomeReader>& readers,
     } else {
         page += "<table>\n<tr><th>Guide type</th><th>Reads</th><th>For example</th></tr>\n";
         for (const TWelcomeReader& reader : readers) {
-            page += "<tr><td><code>" + Escape(reader.GuideType) + "</code></td><td>" +
-                    Escape(reader.Description) + "</td><td>";
-            if (!reader.Example.empty()) page += "<code>" + Escape(reader.Example) + "</code>";
+            page += "<tr><td><code>" + XmlEscape(reader.GuideType) + "</code></td><td>" +
+                    XmlEscape(reader.Description) + "</td><td>";
+            if (!reader.Example.empty()) page += "<code>" + XmlEscape(reader.Example) + "</code>";
             page += "</td></tr>\n";
         }
         page += "</table>\n";
@@ -82,13 +69,13 @@ std::string WelcomePage(const std::vector<TWelcomeReader>& readers,
     page += "<h2>Readers for other sites</h2>\n"
             "<p>A site of your own is read by a reader file: a short Lua script that cuts the "
             "text out of a page and names the links to follow. Put reader files in</p>\n<ul>\n"
-            "<li>your own folder: <code>" + Escape(folders.User) + "</code></li>\n";
+            "<li>your own folder: <code>" + XmlEscape(folders.User) + "</code></li>\n";
     if (!folders.Configured.empty())
-        page += "<li>the folder your configuration names: <code>" + Escape(folders.Configured) +
+        page += "<li>the folder your configuration names: <code>" + XmlEscape(folders.Configured) +
                 "</code></li>\n";
     page += "</ul>\n";
     if (!folders.Shipped.empty())
-        page += "<p>The readers that come with Wayfolio are in <code>" + Escape(folders.Shipped) +
+        page += "<p>The readers that come with Wayfolio are in <code>" + XmlEscape(folders.Shipped) +
                 "</code>; a file of yours that declares the same guide type is used instead. "
                 "A changed file is read again at the next reload.</p>\n";
     page += "<p>This page is shown while the database holds no guides.</p>\n</body></html>\n";

@@ -12,6 +12,8 @@
 #include <mutex>
 #include <unordered_set>
 
+#include "text/MarkupEscape.h"
+
 namespace {
 
 struct TDocFree {
@@ -75,20 +77,6 @@ std::string PlainText(const std::string& text) {
             out.replace(pos, std::strlen(from), to);
     }
     return CollapseBlanks(StripTags(out));
-}
-
-std::string EscapeHtml(std::string_view text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            default: out += c;
-        }
-    }
-    return out;
 }
 
 // The item's page: Atom's alternate link, RSS's link, else a guid that is a permalink.
@@ -254,10 +242,10 @@ void TFeedDownload::ParseContent(const std::string& url, const std::string& html
         return;
     }
     std::string body;
-    if (!feed.Description.empty()) body += "<p>" + EscapeHtml(feed.Description) + "</p>\n";
+    if (!feed.Description.empty()) body += "<p>" + XmlEscape(feed.Description) + "</p>\n";
     body += "<ul>\n";
     for (const TFeedItem& item : feed.Items) {
-        body += "<li><a href=\"" + EscapeHtml(item.Url) + "\">" + EscapeHtml(item.Title) + "</a>";
+        body += "<li><a href=\"" + XmlEscape(item.Url) + "\">" + XmlEscape(item.Title) + "</a>";
         if (item.Date) {
             char date[16];
             std::tm tm{};

@@ -41,30 +41,6 @@ std::string DecodeForBook(std::string_view bytes, std::string_view encoding) {
     return DropXmlControls(DecodeToUtf8(bytes, encoding));
 }
 
-std::string XmlEscape(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
-}
-
 namespace {
 
 enum class TKind {

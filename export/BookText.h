@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 
+#include "text/MarkupEscape.h"  // XmlEscape, used by the book writers
+
 // Bytes in the named character set as UTF-8 (DecodeToUtf8: nothing is ever lost
 // or refused), without the control characters that XML cannot hold.
 std::string DecodeForBook(std::string_view bytes, std::string_view encoding);
@@ -28,5 +30,3 @@ std::string BodyToXhtml(std::string_view utf8Html, std::string_view baseUrl);
 // roughly as a browser builds it (void elements, "<p>" closing an open "<p>").
 std::string FlattenDeepTags(std::string_view html, std::size_t maxDepth);
 
-// Text escaped for XML character data and attribute values.
-std::string XmlEscape(std::string_view utf8);
