@@ -1,5 +1,8 @@
 #include "download/HttpClient.h"
 
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -163,6 +166,21 @@ struct THttpClient::TTransfer {
         return CURL_PREREQFUNC_OK;
     }
 
+    // libcurl's sockets are opened and closed here so that the client knows which
+    // connections each host has, busy or idle.
+    static curl_socket_t OnOpenSocket(void* self, curlsocktype, curl_sockaddr* address) {
+        auto* t = static_cast<TTransfer*>(self);
+        const curl_socket_t fd =
+            socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+        if (fd != CURL_SOCKET_BAD) t->Owner->sockets_[fd] = t->HostName;
+        return fd;
+    }
+
+    static int OnCloseSocket(void* owner, curl_socket_t fd) {
+        static_cast<THttpClient*>(owner)->sockets_.erase(fd);
+        return close(fd);
+    }
+
     static size_t OnBody(char* data, size_t size, size_t count, void* self) {
         auto* t = static_cast<TTransfer*>(self);
         const size_t n = size * count;
@@ -284,6 +302,12 @@ void THttpClient::ConfigureEasy(CURL* easy, TTransfer& transfer) const {
     // was queued.
     SetOpt(easy, CURLOPT_PREREQFUNCTION, &TTransfer::OnPrereq);
     SetOpt(easy, CURLOPT_PREREQDATA, static_cast<void*>(&transfer));
+    SetOpt(easy, CURLOPT_OPENSOCKETFUNCTION, &TTransfer::OnOpenSocket);
+    SetOpt(easy, CURLOPT_OPENSOCKETDATA, static_cast<void*>(&transfer));
+    // A connection outlives the transfer that opened it: its closing is told to the
+    // client, which outlives them all.
+    SetOpt(easy, CURLOPT_CLOSESOCKETFUNCTION, &TTransfer::OnCloseSocket);
+    SetOpt(easy, CURLOPT_CLOSESOCKETDATA, static_cast<void*>(transfer.Owner));
     // A page that announces its size is refused before its body is read.
     if (s.MaxPageBytes > 0)
         SetOpt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(s.MaxPageBytes));
@@ -466,13 +490,25 @@ void THttpClient::Finish(TTransfer& t, CURLcode result) {
 bool THttpClient::PassedOver(const TTransfer& t, TClock::time_point now) const {
     if (!t.Sent || t.Answered || t.Paused || !t.Host) return false;
     const THost& host = *t.Host;
-    // Requests on one connection go one after another: an answer that arrived after
-    // this request went out came on another connection.
-    if (host.LastAnswer <= t.SentAt) return false;
     long patience = std::max(MinPatienceMs, 3 * host.SlowestFirstByteMs);
     if (settings_.ReadTimeoutMs > 0)
         patience = std::min(patience, std::max(200L, settings_.ReadTimeoutMs / 2));
-    return MsBetween(t.SentAt, now) >= patience;
+    if (MsBetween(t.SentAt, now) < patience) return false;
+    // Requests on one connection go one after another: an answer that arrived after
+    // this request went out came on another connection.
+    if (host.LastAnswer > t.SentAt) return true;
+    // A host that serves one connection at a time may be waiting on one that has
+    // nothing more to ask; the request goes there instead.
+    return !resentForIdle_.count(t.Key) && IdleConnections(t.HostName) > 0;
+}
+
+std::size_t THttpClient::IdleConnections(const std::string& host) const {
+    std::size_t open = 0;
+    for (const auto& [fd, name] : sockets_) open += name == host ? 1 : 0;
+    // A request still waiting for a connection counts as holding one: the guess errs
+    // towards patience.
+    const std::size_t busy = InFlight(host);
+    return open > busy ? open - busy : 0;
 }
 
 void THttpClient::Unpause() {
@@ -523,6 +559,7 @@ long THttpClient::Progress() {
         const bool passed = !t.Done && PassedOver(t, now);
         if (passed) {
             ++counts_.Resent;
+            if (t.Host->LastAnswer <= t.SentAt) resentForIdle_.insert(t.Key);
             t.Host->Limit = std::max(1, t.Host->Limit - 1);
             t.Host->Ceiling = std::min(t.Host->Ceiling, t.Host->Limit);
             t.Host->CeilingFixed = true;
@@ -536,6 +573,7 @@ long THttpClient::Progress() {
     }
     if (current_ && !current_->Done && !current_->Resend && PassedOver(*current_, now)) {
         ++counts_.Resent;
+        if (current_->Host->LastAnswer <= current_->SentAt) resentForIdle_.insert(current_->Key);
         THost& host = *current_->Host;
         host.Limit = std::max(1, host.Limit - 1);
         host.Ceiling = std::min(host.Ceiling, host.Limit);

@@ -95,8 +95,9 @@ public:
     // when a 429 or 503 answer asks to come back within MaxRetryAfterSeconds (once;
     // again only while pages fetched ahead shared the host when it said so). Such an
     // answer also slows its host down to one connection. A request the host left
-    // unanswered while it answered others on other connections (a host that serves
-    // fewer connections than asked) is sent again, and the host gets fewer.
+    // unanswered while it answered others on other connections, or while a connection
+    // to it stood idle (a host that serves fewer connections than asked), is sent
+    // again, and the host gets fewer.
     TFetchResult Fetch(const std::string& url, std::string& page, const TIdle& idle);
 
     // Whether pages are fetched ahead at all: not with one connection, nor with a delay
@@ -159,8 +160,11 @@ private:
     // were silent too long; returns how long the next wait may last, in milliseconds.
     long Progress();
     void Finish(TTransfer& t, CURLcode result);
-    // Whether the host left T waiting while it answered others.
+    // Whether the host left T waiting while it answered others, or while it kept
+    // another connection of ours open with nothing asked on it.
     bool PassedOver(const TTransfer& t, TClock::time_point now) const;
+    // Connections open to the host that carry no request now.
+    std::size_t IdleConnections(const std::string& host) const;
     // A 429 or 503: the host drops to one connection and waits RetryAfter seconds.
     void SlowDown(THost& host, long retryAfter, int underWay);
     void GoodAnswer(THost& host);
@@ -194,6 +198,11 @@ private:
     // The pages fetched ahead so far, each at most once.
     std::unordered_set<std::string> askedAhead_;
     std::map<std::string, THost> hosts_;
+    // Every socket libcurl holds open, by the host it was opened for.
+    std::unordered_map<curl_socket_t, std::string> sockets_;
+    // Pages sent again because a connection stood idle: once each, for a page that is
+    // merely slow is no better for being asked twice.
+    std::unordered_set<std::string> resentForIdle_;
     bool aheadStopped_ = false;
     TCounts counts_;
 };

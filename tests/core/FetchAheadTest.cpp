@@ -191,13 +191,10 @@ private:
     TFaultServer server_;
 };
 
-// Known to fail now and then under load: once in a full suite run a request sent on a
-// second connection waited for the read time-out (60 s) and its pages were lost (651
-// rows against 661). A request sent after the host's last answer is never taken for
-// one the host passed over (THttpClient::PassedOver), so when the connection the host
-// serves falls idle meanwhile, nothing sends it again. Off until that is mended; run it
-// with --gtest_also_run_disabled_tests.
-TEST(FetchAheadTest, DISABLED_AServerOfOneConnectionAtATimeGetsEveryPageAsWithOneConnection) {
+// The server takes one connection at a time and keeps it alive; the others wait in
+// its backlog. A request sent on one of them is answered only when it is sent again
+// on the connection served, whether that one is busy answering others or idle.
+TEST(FetchAheadTest, AServerOfOneConnectionAtATimeGetsEveryPageAsWithOneConnection) {
     TFaultServer::TOptions options;
     options.OneConnection = true;
     TRealSite site(60, options);
