@@ -185,6 +185,7 @@ void TSearchPanel::RunSearch() {
 
 void TSearchPanel::ShowHits(const std::string& query) {
     std::vector<TSearchHit> hits;
+    int found = 0;
     try {
         db_.Open();
         // After the settings changed the database, its own index is used.
@@ -200,6 +201,9 @@ void TSearchPanel::ShowHits(const std::string& query) {
             QApplication::processEvents();
             return !shown || isVisible();
         });
+        // The list stops at the best ones; the count says how many there are.
+        found = static_cast<int>(hits.size()) < kMaxHits ? static_cast<int>(hits.size())
+                                                          : search_->Count(query);
         Status->clear();
     } catch (const std::exception& e) {
         // The index is a convenience: whatever fails, the program goes on without it.
@@ -220,7 +224,7 @@ void TSearchPanel::ShowHits(const std::string& query) {
         item->setData(kHtmlRole, "<b>" + title.toHtmlEscaped() + "</b><br><small>" +
                                      SnippetHtml(hit.Snippet) + "</small>");
     }
-    Status->setText(HitCountText(static_cast<int>(hits.size())));
+    Status->setText(HitCountText(found, static_cast<int>(hits.size())));
     Results->show();
 }
 
@@ -228,11 +232,11 @@ void TSearchPanel::Choose(QListWidgetItem* item) {
     if (item && OnChoose) OnChoose(item->data(kNodeIdRole).toInt());
 }
 
-QString HitCountText(int hits) {
+QString HitCountText(int hits, int shown) {
     if (hits == 0) return "No document found";
     if (hits == 1) return "1 document found";
-    // The list stops at the best ones; more would not help anybody choose.
-    if (hits >= kMaxHits) return QString("%1 documents found (the best shown)").arg(hits);
+    // More would not help anybody choose.
+    if (shown < hits) return QString("%1 documents found (the best %2 shown)").arg(hits).arg(shown);
     return QString("%1 documents found").arg(hits);
 }
 

@@ -17,9 +17,9 @@ class QTimer;
 class TDatabase;
 class TDocumentSearch;
 
-// What the status bar says about a search that found hits documents (the list holds
-// at most the best few dozen).
-QString HitCountText(int hits);
+// What the status bar says about a search that found hits documents, of which the
+// list shows the best shown.
+QString HitCountText(int hits, int shown);
 
 class TSearchPanel : public QWidget {
     Q_OBJECT

@@ -21,6 +21,7 @@
 #include "tests/support/Canonical.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/FaultServer.h"
+#include "tests/support/FaultSite.h"
 #include "tests/support/Files.h"
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/SiteDatabase.h"
@@ -140,64 +141,13 @@ TEST(FetchAheadTest, EightConnectionsStoreAndLogExactlyWhatOneDoes) {
     ExpectSame(one, eight);
 }
 
-// A generated site served by the fault server as a small real server would serve it.
-// Extra links may be added to a page: more of them (to make it long to store), and
-// ones that differ from others only by a fragment.
-class TRealSite {
-public:
-    TRealSite(int pages, TFaultServer::TOptions options,
-              std::map<int, std::vector<SamplePages::TLink>> extra = {})
-        : pages_(pages),
-          extra_(std::move(extra)),
-          server_([this](const std::string& path) { return Page(path); }, std::move(options)) {}
-
-    std::string Url(int page) const { return server_.Url(SamplePages::SyntheticPath(kGuide, page)); }
-    // As the site's own links are written: relative to the page's folder.
-    static std::string Href(int page) {
-        const std::string path = SamplePages::SyntheticPath(kGuide, page);
-        return path.substr(path.rfind('/') + 1);
-    }
-    TFaultServer& Server() { return server_; }
-    int Requests() const { return static_cast<int>(server_.Requested().size()); }
-    std::map<std::string, int> RequestsByPath() const {
-        std::map<std::string, int> byPath;
-        for (const std::string& path : server_.Requested()) ++byPath[path];
-        return byPath;
-    }
-
-private:
-    std::string Page(const std::string& path) const {
-        const int page = SamplePages::SyntheticPageOf(kGuide, pages_, path);
-        if (page < 0) return "";
-        std::vector<SamplePages::TLink> links;
-        for (int target : SamplePages::SyntheticLinks(pages_, page))
-            links.push_back({Href(target), SamplePages::SyntheticTitle(kGuide, target)});
-        const auto more = extra_.find(page);
-        if (more != extra_.end()) {
-            // Addresses from the server's root are written out in full.
-            for (SamplePages::TLink link : more->second) {
-                if (link.Href[0] == '/') link.Href = server_.Url(link.Href);
-                links.push_back(link);
-            }
-        }
-        const std::string title = SamplePages::SyntheticTitle(kGuide, page);
-        if (page == 0) return SamplePages::EzTripGuidePage(title, links);
-        return SamplePages::EzTripLocationPage(title, Href(page), links,
-                                               SamplePages::SyntheticBody(kGuide, page));
-    }
-
-    int pages_;
-    std::map<int, std::vector<SamplePages::TLink>> extra_;
-    TFaultServer server_;
-};
-
 // The server takes one connection at a time and keeps it alive; the others wait in
 // its backlog. A request sent on one of them is answered only when it is sent again
 // on the connection served, whether that one is busy answering others or idle.
 TEST(FetchAheadTest, AServerOfOneConnectionAtATimeGetsEveryPageAsWithOneConnection) {
     TFaultServer::TOptions options;
     options.OneConnection = true;
-    TRealSite site(60, options);
+    TFaultSite site(60, options);
     const TRunResult one = ReloadBranch(site.Url(0), 1);
     // The default connections, and no read time-out: nothing may wait for good.
     const TRunResult more = ReloadBranch(site.Url(0), 0);
@@ -212,7 +162,7 @@ TEST(FetchAheadTest, ARateLimitedHostIsSlowedDownAndLosesNothing) {
     options.KeepAlive = true;
     options.MostAtOnce = 2;
     options.Latency = std::chrono::milliseconds(10);
-    TRealSite site(120, options);
+    TFaultSite site(120, options);
     const TRunResult one = ReloadBranch(site.Url(0), 1);
     const int oneRequests = site.Requests();
     EXPECT_EQ(site.Server().TooMany(), 0);
@@ -236,8 +186,8 @@ TEST(FetchAheadTest, ConnectionsAreKeptAliveAndFragmentsAskNothingTwice) {
     // The top page links to some pages again with fragments: the same documents.
     std::vector<SamplePages::TLink> aliases;
     for (int page = 1; page <= 30; ++page)
-        aliases.push_back({TRealSite::Href(page) + "#part" + std::to_string(page), "again"});
-    TRealSite site(200, options, {{0, aliases}, {3, aliases}});
+        aliases.push_back({TFaultSite::Href(page) + "#part" + std::to_string(page), "again"});
+    TFaultSite site(200, options, {{0, aliases}, {3, aliases}});
     const TRunResult one = ReloadBranch(site.Url(0), 1);
     const auto oneByPath = site.RequestsByPath();
     const int oneConnections = site.Server().Connections();
@@ -262,8 +212,8 @@ TEST(FetchAheadTest, ASilentPageTimesOutAndAQuickOneDoesNotWhileALongPageIsStore
     };
     std::vector<SamplePages::TLink> many;
     for (int i = 0; i < 600; ++i)
-        many.push_back({TRealSite::Href(11 + i % 40), "link " + std::to_string(i)});
-    TRealSite site(60, options, {{1, many}});
+        many.push_back({TFaultSite::Href(11 + i % 40), "link " + std::to_string(i)});
+    TFaultSite site(60, options, {{1, many}});
     const std::string timeout = "ReadTimeout=1000\r\n";
     const TRunResult one = ReloadBranch(site.Url(0), 1, timeout);
     const TRunResult more = ReloadBranch(site.Url(0), 0, timeout);
@@ -275,7 +225,7 @@ TEST(FetchAheadTest, EndlessPagesOnManyConnectionsStayBoundedInMemory) {
     std::vector<SamplePages::TLink> endless;
     for (int i = 0; i < 10; ++i)
         endless.push_back({"/fault/e" + std::to_string(i) + "_viewLocation_endless.html", "endless"});
-    TRealSite site(30, {}, {{1, endless}});
+    TFaultSite site(30, {}, {{1, endless}});
     long onePeak = 0, morePeak = 0;
     const TRunResult one = ReloadBranch(site.Url(0), 1, "", &onePeak);
     const TRunResult more = ReloadBranch(site.Url(0), 16, "", &morePeak);
