@@ -5,8 +5,10 @@
 local SECTIONS = { "In this section", "Destinations" }
 local BODY_START, BODY_END = '<img id="LocationImage"', "</form>"
 
-local function heading(title)
-  return '<h2 class="smalltitle">' .. title .. "</h2>"
+-- Each section's list starts after its heading.
+local HEADINGS = {}
+for i, title in ipairs(SECTIONS) do
+  HEADINGS[i] = '<h2 class="smalltitle">' .. title .. "</h2>"
 end
 
 reader {
@@ -16,8 +18,8 @@ reader {
 
   recognise = function(page)
     if HasMarkers(page.html, BODY_START, BODY_END) then return true end
-    for _, title in ipairs(SECTIONS) do
-      if HasMarkers(page.html, heading(title), "</div>") then return true end
+    for _, heading in ipairs(HEADINGS) do
+      if HasMarkers(page.html, heading, "</div>") then return true end
     end
     return false
   end,
@@ -29,11 +31,11 @@ reader {
 
   links = function(page, first)
     local own = UrlBaseName(page.url) .. "."
-    local listed = Scanner(page.html):part(heading(SECTIONS[1]), "</div>"):contains(own)
+    local listed = Scanner(page.html):part(HEADINGS[1], "</div>"):contains(own)
     if listed == first then return end
     local order = 1 -- runs on across both sections
-    for section, title in ipairs(SECTIONS) do
-      local list = Scanner(page.html):part(heading(title), "</div>")
+    for section, heading in ipairs(HEADINGS) do
+      local list = Scanner(page.html):part(heading, "</div>")
       repeat
         local anchor = list:part("<a ", "/a>")
         local href = anchor:cut_trimmed('href="', '"')
