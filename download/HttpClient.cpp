@@ -87,6 +87,8 @@ struct THttpClient::THost {
     bool CeilingFixed = false;  // it left requests waiting: no growing back
     int GoodRun = 0;            // good answers since the last change of Limit
     int SinceTrouble = 0;       // good answers since it last complained
+    bool Probing = false;       // its ceiling grew since it last complained
+    int FailedProbes = 0;       // complaints that followed such a growth
     TClock::time_point WaitUntil{};
     TClock::time_point LastRequest{};
     bool Requested = false;
@@ -432,6 +434,8 @@ std::size_t THttpClient::HeldBytes() const {
 
 void THttpClient::SlowDown(THost& host, long retryAfter, int underWay) {
     ++counts_.SlowedDown;
+    if (host.Probing) ++host.FailedProbes;
+    host.Probing = false;
     // It complained with this many requests under way: it gets fewer from now on.
     host.Ceiling = std::max(1, std::min(host.Ceiling, underWay) - 1);
     host.Limit = 1;
@@ -450,11 +454,15 @@ void THttpClient::GoodAnswer(THost& host) {
         ++host.Limit;
         host.GoodRun = 0;
     }
-    // A host that was only busy for a while gets its connections back, slowly.
+    // A host that was only busy for a while gets its connections back, slowly; one
+    // that complained again each time is tried ever more rarely, since every complaint
+    // costs the wait it asks for.
+    const int probeAfter = (4 * GoodAnswersToGrow) << std::min(host.FailedProbes, 6);
     if (!host.CeilingFixed && host.Ceiling < static_cast<int>(maxInFlight_) &&
-        host.SinceTrouble >= 4 * GoodAnswersToGrow) {
+        host.SinceTrouble >= probeAfter) {
         ++host.Ceiling;
         host.SinceTrouble = 0;
+        host.Probing = true;
     }
 }
 

@@ -2,7 +2,7 @@
 // ones (the fault server of the tests), each into a fresh database:
 //
 // BM_RateLimitedReload: a generated site of 300 pages whose server answers 429 with
-// Retry-After: 1 to any request beyond two at once, each answer after 10 ms, over
+// Retry-After: 1 to any request beyond two at once, each answer after 100 ms, over
 // kept-alive connections. With Connections=1 (first) and the default. Counters: requests
 // (all, refused ones included), too_many (answers 429), requests_per_page (the aim is
 // 1.1 or less), stored (documents), and vs_one, the run's time over the one-connection
@@ -68,7 +68,7 @@ void BM_RateLimitedReload(benchmark::State& state) {
     TFaultServer::TOptions options;
     options.KeepAlive = true;
     options.MostAtOnce = 2;
-    options.Latency = std::chrono::milliseconds(10);
+    options.Latency = std::chrono::milliseconds(100);
     TFaultSite site(kPages, options);
     TCliRun run;
     for (auto _ : state) {
