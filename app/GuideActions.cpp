@@ -76,6 +76,7 @@ void TForm1::NewGuideActionExecute() {
         StatusPanel1->setText(QString("This guide exists already (document %1)")
                                   .arg(guide.NodeId));
     } else {
+        StatusPanel1->clear();  // whatever an earlier try said no longer holds
         // The new guide comes after the others; the rest of the tree, its open branches
         // and its marks stay as they are. A closed first level loads it when it opens.
         if (!root_->isExpanded()) root_->setExpanded(true);
