@@ -192,12 +192,18 @@ bool TDownload::DoIdle() {
 
 void TDownload::DoLinkHref(bool first, std::string_view title, const std::string& pageUrl,
                            std::string_view href, int order, TDownloadHandle& handle) {
+    DoLinkHref(first, title, pageUrl, href, UrlBaseNameView(href), order, handle);
+}
+
+void TDownload::DoLinkHref(bool first, std::string_view title, const std::string& pageUrl,
+                           std::string_view href, std::string_view origId, int order,
+                           TDownloadHandle& handle) {
     if (!OnLink) return;
     // The buffers keep their capacity from link to link: a page with a hundred
     // thousand links then costs no allocation per link.
     linkTitle_.assign(title);
     AssignAbsoluteUrl(pageUrl, href, linkUrl_);
-    linkOrigId_.assign(UrlBaseNameView(href));
+    linkOrigId_.assign(origId);
     OnLink(first, linkTitle_, linkUrl_, linkOrigId_, order, handle);
 }
 

@@ -187,6 +187,10 @@ protected:
     // href) and OrigId is UrlBaseName (href).
     void DoLinkHref(bool first, std::string_view title, const std::string& pageUrl,
                     std::string_view href, int order, TDownloadHandle& handle);
+    // The same with the reader's own OrigId.
+    void DoLinkHref(bool first, std::string_view title, const std::string& pageUrl,
+                    std::string_view href, std::string_view origId, int order,
+                    TDownloadHandle& handle);
 
 private:
     std::string linkTitle_, linkUrl_, linkOrigId_;

@@ -30,22 +30,22 @@ reader {
   end,
 
   links = function(page, first)
-    local own = UrlBaseName(page.url) .. "."
-    local listed = Scanner(page.html):part(HEADINGS[1], "</div>"):contains(own)
-    if listed == first then return end
+    -- The same for both passes: worked out once.
+    if page.listed == nil then
+      local own = UrlBaseName(page.url) .. "."
+      page.listed = Scanner(page.html):part(HEADINGS[1], "</div>"):contains(own)
+    end
+    if page.listed == first then return end
     local order = 1 -- runs on across both sections
     for section, heading in ipairs(HEADINGS) do
-      local list = Scanner(page.html):part(heading, "</div>")
-      repeat
-        local anchor = list:part("<a ", "/a>")
-        local href = anchor:cut_trimmed('href="', '"')
-        local text = anchor:cut_trimmed(">", "<")
+      for anchor in Scanner(page.html):part(heading, "</div>"):parts("<a ", "/a>") do
+        local href, text = anchor:cut_trimmed('href="', '"', ">", "<")
         -- The section's own way back to the start page is not a sub-page.
         if href ~= "" and text ~= "" and not (section == 1 and text == "Home") then
           page:link(text, href, order)
           order = order + 1
         end
-      until list:empty()
+      end
     end
   end,
 }

@@ -21,25 +21,21 @@ end
 local function guide_links(page)
   local block = Scanner(page.html):part(GUIDE_TABLE, "</table>")
   local order = 1
-  repeat
-    local anchor = block:part("<a ", "/a>")
-    local href = anchor:cut_trimmed('href="', '">')
-    local text = anchor:cut_trimmed(">", "<")
+  for anchor in block:parts("<a ", "/a>") do
+    local href, text = anchor:cut_trimmed('href="', '">', ">", "<")
     if href ~= "" and text ~= "" then
       page:link(text, href, order)
       order = order + 1
     end
-  until block:empty()
+  end
 end
 
 -- Each highlighted cell names a place and, optionally, the list of its cities.
 local function default_links(page)
   local block = Scanner(page.html):part(BEGIN_CONTENT, END_CONTENT)
   local order = 1
-  repeat
-    local cell = block:part('<td class="guides-highlightbar">', "</table>")
-    local href = cell:cut_trimmed('<a href="', '"')
-    local text = cell:cut_trimmed(">", "<")
+  for cell in block:parts('<td class="guides-highlightbar">', "</table>") do
+    local href, text = cell:cut_trimmed('<a href="', '"', ">", "<")
     if href ~= "" and text ~= "" then
       page:link(text, href, order)
       order = order + 1
@@ -49,7 +45,7 @@ local function default_links(page)
       page:link(text .. " (cities)", cities, order)
       order = order + 1
     end
-  until block:empty()
+  end
 end
 
 -- The navigation list is a tree: an item with the "close" arrow is expanded. When
@@ -60,8 +56,7 @@ local function location_links(page)
   local part = Scanner(page.html):part(BEGIN_CENTER, BEGIN_CONTENT)
   local nav = part:part('<div class="guides-Spacer7"></div>', 'class="guide-text">')
   local index, listing = 1, false
-  repeat
-    local item = nav:part("<img ", "<td width='5' valign='top'>")
+  for item in nav:parts("<img ", "<td width='5' valign='top'>") do
     if item:contains("DGarrow-close") then
       listing = index == 1
       if index ~= 1 then
@@ -69,38 +64,35 @@ local function location_links(page)
         if own ~= "" and Contains(page.url, own) then
           item:cut("<", "cellpadding='3'")
           local sub = 1
-          repeat
-            local row = item:part("<tr>", "</tr>")
-            local href = keep_html_link(row:cut_trimmed("<a href='", "'"))
-            local text = row:cut_trimmed(">", "<")
+          for row in item:parts("<tr>", "</tr>") do
+            local href, text = row:cut_trimmed("<a href='", "'", ">", "<")
+            href = keep_html_link(href)
             if href ~= "" and text ~= "" then
               page:link(text, href, sub)
               sub = sub + 1
             end
-          until item:empty()
+          end
         end
       end
     elseif listing then
-      local href = keep_html_link(item:cut_trimmed("<a href='", "'>"))
-      local text = item:cut_trimmed(">", "<")
+      local href, text = item:cut_trimmed("<a href='", "'>", ">", "<")
+      href = keep_html_link(href)
       if href ~= "" and text ~= "" then page:link(text, href, index) end
     end
     index = index + 1
-  until nav:empty()
+  end
 end
 
 local function cities_links(page)
   local block = Scanner(page.html):part(BEGIN_CONTENT, END_CONTENT)
   local order = 1
-  repeat
-    local entry = block:part("'images/DGarrow.gif'", "/a>")
-    local href = entry:cut_trimmed('<a href="', '"')
-    local text = entry:cut_trimmed(">", "<")
+  for entry in block:parts("'images/DGarrow.gif'", "/a>") do
+    local href, text = entry:cut_trimmed('<a href="', '"', ">", "<")
     if href ~= "" and text ~= "" then
       page:link(text, href, order)
       order = order + 1
     end
-  until block:empty()
+  end
 end
 
 local LINKS = {

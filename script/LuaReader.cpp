@@ -164,10 +164,12 @@ int PageLink(lua_State* L) {
     lua_getfield(L, 1, "first");
     const bool first = lua_toboolean(L, -1);
     // No Lua error can follow: what is built here is not left behind by a longjmp.
-    const std::string_view hrefText(href, hrefSize);
-    page->Links.push_back({first, static_cast<int>(order), std::string(title, titleSize),
-                           MakeAbsoluteUrl(page->Url, hrefText),
-                           origId ? std::string(origId, origIdSize) : UrlBaseName(hrefText)});
+    std::string& texts = page->LinkTexts;
+    const std::size_t at = texts.size();
+    texts.append(title, titleSize).append(href, hrefSize);
+    if (origId) texts.append(origId, origIdSize);
+    page->Links.push_back({first, origId != nullptr, static_cast<int>(order), at, titleSize,
+                           at + titleSize, hrefSize, at + titleSize + hrefSize, origIdSize});
     return 0;
 }
 
@@ -185,6 +187,25 @@ bool TakeText(lua_State* L, int index, std::string& out) {
 }
 
 }  // namespace
+
+void TLuaReader::TPage::Clear() {
+    Url.clear();
+    Failed = false;
+    Error.clear();
+    LayoutKnown = true;
+    Title.clear();
+    Body.clear();
+    Head.clear();
+    Encoding.clear();
+    Links.clear();
+    LinkTexts.clear();
+}
+
+void TLuaReader::TPage::Fail(std::string error) {
+    Clear();
+    Failed = true;
+    Error = std::move(error);
+}
 
 std::vector<TReaderDeclaration> ReadDeclarations(const std::string& file) {
     TLuaSandbox sandbox;
@@ -268,11 +289,10 @@ const TLuaReader::TPage& TLuaReader::Evaluate(const std::string& url, const std:
 }
 
 void TLuaReader::ReadPage(const std::string& url, const std::string& html) const {
-    page_ = TPage{};
+    page_.Clear();
     page_.Url = url;
     if (!sandbox_) {
-        page_.Failed = true;
-        page_.Error = loadError_;
+        page_.Fail(loadError_);
         return;
     }
     lua_State* L = sandbox_->State();
@@ -288,9 +308,7 @@ void TLuaReader::ReadPage(const std::string& url, const std::string& html) const
         // The page's own text is the host's, not the reader's, to count.
         sandbox_->Call(2, 5, html.size() + 4096);
     } catch (const EReaderError& e) {
-        page_ = TPage{};
-        page_.Failed = true;
-        page_.Error = e.what();
+        page_.Fail(e.what());
         return;
     }
     page_.LayoutKnown = lua_toboolean(L, -5);
@@ -298,9 +316,7 @@ void TLuaReader::ReadPage(const std::string& url, const std::string& html) const
                        TakeText(L, -2, page_.Head) && TakeText(L, -1, page_.Encoding);
     lua_pop(L, 5);
     if (!texts) {
-        page_ = TPage{};
-        page_.Failed = true;
-        page_.Error = "content must give text (or nil) for body, title, head and encoding";
+        page_.Fail("content must give text (or nil) for body, title, head and encoding");
         return;
     }
     if (page_.Encoding.empty()) page_.Encoding = FindCharset(html, charset_);
@@ -327,6 +343,14 @@ void TLuaReader::ParseLinks(bool first, const std::string& url, const std::strin
                             TDownloadHandle& handle) {
     const TPage& page = Evaluate(url, html);
     if (page.Failed) return;
-    for (const TLink& link : page.Links)
-        if (link.First == first) DoLink(first, link.Title, link.Url, link.OrigId, link.Order, handle);
+    for (const TLink& link : page.Links) {
+        if (link.First != first) continue;
+        const std::string_view title = page.Text(link.Title, link.TitleSize);
+        const std::string_view href = page.Text(link.Href, link.HrefSize);
+        if (link.OwnOrigId)
+            DoLinkHref(first, title, url, href, page.Text(link.OrigId, link.OrigIdSize), link.Order,
+                       handle);
+        else
+            DoLinkHref(first, title, url, href, link.Order, handle);
+    }
 }

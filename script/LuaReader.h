@@ -18,6 +18,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "download/wf_Download.h"
@@ -54,11 +55,14 @@ public:
     const std::string& File() const { return file_; }
     const std::string& LoadError() const { return loadError_; }
 
-    // What the file made of one page. Public for the Lua side's callbacks.
+    // What the file made of one page. Public for the Lua side's callbacks. A link's
+    // texts lie in the page's LinkTexts, so that a link costs no allocation of its
+    // own; Clear keeps the buffers' capacity from page to page.
     struct TLink {
         bool First;
+        bool OwnOrigId;  // else the identifier is the address's base name
         int Order;
-        std::string Title, Url, OrigId;
+        std::size_t Title, TitleSize, Href, HrefSize, OrigId, OrigIdSize;
     };
     struct TPage {
         std::string Url;
@@ -67,6 +71,13 @@ public:
         bool LayoutKnown = true;
         std::string Title, Body, Head, Encoding;
         std::vector<TLink> Links;
+        std::string LinkTexts;
+
+        void Clear();
+        void Fail(std::string error);
+        std::string_view Text(std::size_t at, std::size_t size) const {
+            return std::string_view(LinkTexts).substr(at, size);
+        }
     };
 
 private:

@@ -116,31 +116,76 @@ int NewScanner(lua_State* L) {
     return 1;
 }
 
-std::string_view Cut(lua_State* L, TScanner& s) {
+std::string_view Cut(lua_State* L, TScanner& s, int startIndex = 2) {
     std::string_view rest = View(s);
-    const std::string_view part = CutBetween(rest, Arg(L, 2), Arg(L, 3));
+    const std::string_view part = CutBetween(rest, Arg(L, startIndex), Arg(L, startIndex + 1));
     s.Data = rest.data();
     s.Size = rest.size();
     return part;
 }
 
-int ScannerCut(lua_State* L) {
+// s:cut(start, stop [, start, stop ...]): one part per pair of markers, each cut
+// from where the one before left the scanner. Taking a link's address and its text
+// in one call matters in a reader's innermost loop.
+int CutParts(lua_State* L, bool trimmed) {
     TScanner& s = CheckScanner(L);
-    Push(L, Cut(L, s));
-    return 1;
+    const int markers = lua_gettop(L) - 1;
+    if (markers < 2 || markers % 2 != 0)
+        return luaL_error(L, "cut takes markers in pairs: start, stop [, start, stop ...]");
+    const int parts = markers / 2;
+    luaL_checkstack(L, parts, "too many markers");
+    for (int i = 0; i < parts; ++i) {
+        const std::string_view part = Cut(L, s, 2 + 2 * i);
+        Push(L, trimmed ? TrimBlanks(part) : part);
+    }
+    return parts;
 }
 
-int ScannerCutTrimmed(lua_State* L) {
-    TScanner& s = CheckScanner(L);
-    Push(L, TrimBlanks(Cut(L, s)));
-    return 1;
-}
+int ScannerCut(lua_State* L) { return CutParts(L, false); }
+
+int ScannerCutTrimmed(lua_State* L) { return CutParts(L, true); }
 
 int ScannerPart(lua_State* L) {
     TScanner& s = CheckScanner(L);
     const std::string_view part = Cut(L, s);
     lua_getiuservalue(L, 1, 1);
     PushScanner(L, part, lua_gettop(L));
+    return 1;
+}
+
+// One step of parts(): cuts the next part out of the list (upvalue 1) into the
+// loop's scanner (upvalue 2) with the markers (upvalues 3 and 4); nil when the list
+// is used up. Each step takes at least the markers' bytes or empties the list, so
+// the loop ends.
+int PartsStep(lua_State* L) {
+    auto& list = *static_cast<TScanner*>(lua_touserdata(L, lua_upvalueindex(1)));
+    if (list.Size == 0) return 0;
+    auto& item = *static_cast<TScanner*>(lua_touserdata(L, lua_upvalueindex(2)));
+    std::size_t startSize = 0, stopSize = 0;
+    const char* start = lua_tolstring(L, lua_upvalueindex(3), &startSize);
+    const char* stop = lua_tolstring(L, lua_upvalueindex(4), &stopSize);
+    std::string_view rest = View(list);
+    const std::string_view part = CutBetween(rest, {start, startSize}, {stop, stopSize});
+    list = {rest.data(), rest.size()};
+    item = {part.data(), part.size()};
+    lua_pushvalue(L, lua_upvalueindex(2));
+    return 1;
+}
+
+// for item in list:parts(start, stop): the loop gets one scanner and moves it from
+// part to part, which saves a scanner per part in the innermost loop of a reader.
+int ScannerParts(lua_State* L) {
+    CheckScanner(L);
+    luaL_checkstring(L, 2);
+    luaL_checkstring(L, 3);
+    lua_settop(L, 3);
+    lua_getiuservalue(L, 1, 1);  // 4: the scanned text
+    PushScanner(L, {}, 4);       // 5: the loop's scanner
+    lua_pushvalue(L, 1);
+    lua_pushvalue(L, 5);
+    lua_pushvalue(L, 2);
+    lua_pushvalue(L, 3);
+    lua_pushcclosure(L, PartsStep, 4);
     return 1;
 }
 
@@ -182,13 +227,14 @@ void OpenReaderApi(lua_State* L) {
     static const luaL_Reg methods[] = {{"cut", ScannerCut},
                                        {"cut_trimmed", ScannerCutTrimmed},
                                        {"part", ScannerPart},
+                                       {"parts", ScannerParts},
                                        {"empty", ScannerEmpty},
                                        {"text", ScannerText},
                                        {"contains", ScannerContains},
                                        {"has", ScannerHas},
                                        {nullptr, nullptr}};
     luaL_newmetatable(L, ScannerMeta);  // globals, meta
-    lua_createtable(L, 0, 8);           // globals, meta, methods
+    lua_createtable(L, 0, 9);           // globals, meta, methods
     lua_pushvalue(L, -2);
     luaL_setfuncs(L, methods, 1);
     lua_setfield(L, -2, "__index");

@@ -315,6 +315,16 @@ reader {
     add(MakeAbsoluteUrl("http://host/a/b/page.html", " x.html "))
     add(MakeAbsoluteUrl("http://host/a/b/page.html", "/c/x.html"))
     add(UrlBaseName("http://host/a/b.c.html"), DecodeToUtf8("\233", "iso-8859-1"))
+    -- A loop over parts steps as the compiled readers' loops do, to the last cut
+    -- that misses its end marker, and leaves its list used up.
+    local list = Scanner("x[a]y[ b ]z[c")
+    for item in list:parts("[", "]") do add("<" .. item:text() .. ">") end
+    add(list:empty())
+    for item in Scanner(""):parts("[", "]") do add("never") end
+    -- Several pairs of markers: one part each, each cut after the one before.
+    add(Scanner(' <a href=" x.html ">Y </a><a href="z">'):cut_trimmed('href="', '"', ">", "<", "href=", ">"))
+    add(select("#", Scanner("abc"):cut("a", "b", "x", "y")))
+    add(pcall(function() return Scanner("abc"):cut("a", "b", "c") end))
     return table.concat(out, ";")
   end,
 }
@@ -324,7 +334,9 @@ reader {
     ASSERT_EQ(got.size(), 2u);
     EXPECT_EQ(got[1],
               "content||b;c[d];;;;x;;;b;c[d];d;true;;true;false;x;true;false;iso-8859-2;"
-              "http://host/a/b/x.html;http://host//c/x.html;b;\xc3\xa9||utf-8|http://h/p.html|p");
+              "http://host/a/b/x.html;http://host//c/x.html;b;\xc3\xa9;<a>;< b >;<>;true;x.html;Y;"
+              "\"z\";2;false;scan.lua:28: cut takes markers in pairs: start, stop [, start, stop "
+              "...]||utf-8|http://h/p.html|p");
 }
 
 }  // namespace
