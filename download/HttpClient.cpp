@@ -510,6 +510,17 @@ bool THttpClient::PassedOver(const TTransfer& t, TClock::time_point now) const {
     return !resentForIdle_.count(t.Key) && IdleConnections(t.HostName) > 0;
 }
 
+void THttpClient::CountPassedOver(const TTransfer& t) {
+    ++counts_.Resent;
+    // Sent again for an idle connection, not for answers that overtook it: once only.
+    if (t.Host->LastAnswer <= t.SentAt) resentForIdle_.insert(t.Key);
+    // A host that leaves requests waiting has fewer connections than it was given.
+    THost& host = *t.Host;
+    host.Limit = std::max(1, host.Limit - 1);
+    host.Ceiling = std::min(host.Ceiling, host.Limit);
+    host.CeilingFixed = true;
+}
+
 std::size_t THttpClient::IdleConnections(const std::string& host) const {
     std::size_t open = 0;
     for (const auto& [fd, name] : sockets_) open += name == host ? 1 : 0;
@@ -565,13 +576,7 @@ long THttpClient::Progress() {
         TTransfer& t = *it->second;
         const bool refused = t.Done && t.Error.size() && (t.Status == 429 || t.Status == 503);
         const bool passed = !t.Done && PassedOver(t, now);
-        if (passed) {
-            ++counts_.Resent;
-            if (t.Host->LastAnswer <= t.SentAt) resentForIdle_.insert(t.Key);
-            t.Host->Limit = std::max(1, t.Host->Limit - 1);
-            t.Host->Ceiling = std::min(t.Host->Ceiling, t.Host->Limit);
-            t.Host->CeilingFixed = true;
-        }
+        if (passed) CountPassedOver(t);
         if (refused || passed) {
             Recycle(std::move(it->second));
             it = held_.erase(it);
@@ -580,12 +585,7 @@ long THttpClient::Progress() {
         }
     }
     if (current_ && !current_->Done && !current_->Resend && PassedOver(*current_, now)) {
-        ++counts_.Resent;
-        if (current_->Host->LastAnswer <= current_->SentAt) resentForIdle_.insert(current_->Key);
-        THost& host = *current_->Host;
-        host.Limit = std::max(1, host.Limit - 1);
-        host.Ceiling = std::min(host.Ceiling, host.Limit);
-        host.CeilingFixed = true;
+        CountPassedOver(*current_);
         current_->Resend = true;
     }
 

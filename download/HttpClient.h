@@ -163,6 +163,8 @@ private:
     // Whether the host left T waiting while it answered others, or while it kept
     // another connection of ours open with nothing asked on it.
     bool PassedOver(const TTransfer& t, TClock::time_point now) const;
+    // Counts T, passed over, as sent again, and takes a connection from its host.
+    void CountPassedOver(const TTransfer& t);
     // Connections open to the host that carry no request now.
     std::size_t IdleConnections(const std::string& host) const;
     // A 429 or 503: the host drops to one connection and waits RetryAfter seconds.
