@@ -163,6 +163,10 @@ int PageLink(lua_State* L) {
     luaL_argcheck(L, order >= INT_MIN && order <= INT_MAX, 4, "order out of range");
     lua_getfield(L, 1, "first");
     const bool first = lua_toboolean(L, -1);
+    const std::size_t taken = page->LinkTexts.size() + page->Links.size() * sizeof(TLuaReader::TLink);
+    if (taken + titleSize + hrefSize + origIdSize + sizeof(TLuaReader::TLink) > page->LinkLimit)
+        return luaL_error(L, "the page's links ran over the reader's %d MB of memory",
+                          static_cast<int>(page->LinkLimit / (1024 * 1024)));
     // No Lua error can follow: what is built here is not left behind by a longjmp.
     std::string& texts = page->LinkTexts;
     const std::size_t at = texts.size();
@@ -229,6 +233,7 @@ std::vector<TReaderDeclaration> ReadDeclarations(const std::string& file) {
 TLuaReader::TLuaReader(std::string file, std::string guideType, std::size_t memoryLimit,
                        long instructionLimit)
     : file_(std::move(file)), guideType_(std::move(guideType)) {
+    page_.LinkLimit = memoryLimit;
     try {
         sandbox_ = std::make_unique<TLuaSandbox>(memoryLimit, instructionLimit);
         LoadReaderFile(*sandbox_, file_);

@@ -72,6 +72,9 @@ public:
         std::string Title, Body, Head, Encoding;
         std::vector<TLink> Links;
         std::string LinkTexts;
+        // What the links of one page may take of the host's memory: the reader's own
+        // memory limit, which they would otherwise get round.
+        std::size_t LinkLimit = 0;
 
         void Clear();
         void Fail(std::string error);
