@@ -46,6 +46,13 @@ std::string Fingerprint(TDatabase& db) {
     return fingerprint;
 }
 
+// What the index keeps as a document's stamp: its update stamp, and the character set
+// of the parent page its title is read in. A parent reloaded in another set changes
+// how the title reads, though the document itself is untouched.
+std::string IndexStamp(const std::string& stamp, const std::string& parentEncoding) {
+    return stamp + "|" + parentEncoding;
+}
+
 class TProgressGate {
 public:
     TProgressGate(const TDocumentSearch::TProgress& progress, int total)
@@ -172,7 +179,8 @@ TCatchUp TDocumentSearch::DoCatchUp(const TProgress& progress) {
     {
         TQuery q(db_);
         q.SetSQL(std::string(Statements::NodeStampsQuery));
-        for (q.ExecQuery(); !q.Eof(); q.Next()) current.emplace(q.AsInteger(0), q.AsText(1));
+        for (q.ExecQuery(); !q.Eof(); q.Next())
+            current.emplace(q.AsInteger(0), IndexStamp(q.AsText(1), q.AsText(2)));
     }
     std::map<int, std::string> indexed = index.Stamps();
 
@@ -204,7 +212,8 @@ TCatchUp TDocumentSearch::DoCatchUp(const TProgress& progress) {
     TIndexWriter writer(index);
     auto store = [&](TQuery& q) {
         const std::string encoding = q.AsText(3);
-        writer.Put(q.AsInteger(0), q.AsText(4), SearchableTitle(q.AsText(1), q.AsText(5), encoding),
+        writer.Put(q.AsInteger(0), IndexStamp(q.AsText(4), q.AsText(5)),
+                   SearchableTitle(q.AsText(1), q.AsText(5), encoding),
                    SearchableText(q.AsText(2), encoding));
         ++result.Indexed;
         ++done;

@@ -69,9 +69,13 @@ inline constexpr std::string_view LastChildOrderQuery =
 inline constexpr std::string_view DeleteNode = "DELETE FROM NODE N WHERE N.NODE_ID=%d\r\n";
 
 // The search index's view of the documents. The update stamp is read as text with
-// its fractions of a second, so that two updates within one second differ.
+// its fractions of a second, so that two updates within one second differ. The
+// parent's character set goes with it: the title is read in that set (see below).
 inline constexpr std::string_view NodeStampsQuery =
-    "SELECT NODE_ID,CAST(STAMP_UPDATED AS VARCHAR(30)) AS STAMP FROM NODE\r\n";
+    "SELECT N.NODE_ID,CAST(N.STAMP_UPDATED AS VARCHAR(30)) AS STAMP,"
+    "(SELECT FIRST 1 P.ENCODING FROM MASTER_DETAIL MD JOIN NODE P ON P.NODE_ID=MD.MASTER_ID "
+    "WHERE MD.DETAIL_ID=N.NODE_ID ORDER BY MD.MASTER_ID) AS PARENT_ENCODING "
+    "FROM NODE N\r\n";
 // A title is the text of the link that led to the document, so it is in the character
 // set of the page that link was on: PARENT_ENCODING is that page's (the parent of the
 // lowest id, which the title most likely came from; empty for a top-level document).

@@ -282,6 +282,13 @@ TEST_F(SearchTest, TitlesAreIndexedAsTheLinkThatGaveThemReads) {
     EXPECT_THAT(Ids(search, "evil"), ElementsAre(hostile));
     EXPECT_THAT(Ids(search, "eacute"), IsEmpty());
     EXPECT_THAT(Ids(search, "title:b"), IsEmpty());
+
+    // The parent page now declares another set: the title reads in it, though the
+    // document itself did not change.
+    UpdateContent(db_, tr_, latinParent, "Suisse", "<p>Villes.</p>", "windows-1251");
+    const auto lac = search.Search("lac");
+    ASSERT_EQ(lac.size(), 1u);
+    EXPECT_EQ(lac[0].Title, "Gen\xd0\xb8ve");
 }
 
 TEST_F(SearchTest, SnippetsShowTheFirstMatchInItsWords) {
