@@ -163,7 +163,8 @@ int PageLink(lua_State* L) {
     luaL_argcheck(L, order >= INT_MIN && order <= INT_MAX, 4, "order out of range");
     lua_getfield(L, 1, "first");
     const bool first = lua_toboolean(L, -1);
-    const std::size_t taken = page->LinkTexts.size() + page->Links.size() * sizeof(TLuaReader::TLink);
+    const std::size_t taken =
+        page->LinkTexts.size() + page->Links.size() * sizeof(TLuaReader::TLink);
     if (taken + titleSize + hrefSize + origIdSize + sizeof(TLuaReader::TLink) > page->LinkLimit)
         return luaL_error(L, "the page's links ran over the reader's %d MB of memory",
                           static_cast<int>(page->LinkLimit / (1024 * 1024)));

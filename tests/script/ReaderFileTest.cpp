@@ -156,7 +156,8 @@ TEST(ReaderFileTest, AFailingPageDeliversNothingAndLogsOneLineNamingFileAndLine)
          "bad.lua:4: the reader ran over its limit"},
         {"    local s = 'x' while true do s = s .. s end", "bad.lua:4: the reader used more than"},
         // Links are kept outside the reader's memory, under the same limit.
-        {"    local big = string.rep('x', 1 << 20)\n    for i = 1, 100 do page:link(big, 'a.html', i) end",
+        {"    local big = string.rep('x', 1 << 20)\n"
+         "    for i = 1, 100 do page:link(big, 'a.html', i) end",
          "bad.lua:5: the page's links ran over the reader's 8 MB of memory"},
         {"    return {}", "content must give text"},
         {"    return io.open('/etc/passwd'):read('a')", "bad.lua:4: attempt to index a nil value (global 'io')"},
